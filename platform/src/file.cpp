@@ -1,0 +1,91 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace platform {
+namespace {
+
+// Resolves a seek request to an absolute position; false when it is negative
+// or would overflow.
+bool ResolveSeek(int64_t pos, int64_t size, int64_t offset, SeekOrigin origin, int64_t* out) {
+    int64_t base = 0;
+    switch (origin) {
+        case kSeekSet: base = 0; break;
+        case kSeekCur: base = pos; break;
+        case kSeekEnd: base = size; break;
+        default: return false;
+    }
+    if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) return false;
+    const int64_t target = base + offset;
+    if (target < 0) return false;
+    *out = target;
+    return true;
+}
+
+}  // namespace
+
+FileReader::~FileReader() { Close(); }
+
+int FileReader::Open(const char* path) {
+    Close();
+    if (path == nullptr || path[0] == '\0') return -1;
+    const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -2;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -2;
+    }
+    fd_ = fd;
+    pos_ = 0;
+    size_ = static_cast<int64_t>(st.st_size);
+    return 0;
+}
+
+void FileReader::Close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+    pos_ = 0;
+    size_ = -1;
+}
+
+size_t FileReader::Read(void* dst, size_t n) {
+    if (fd_ < 0 || n == 0) return 0;
+    size_t done = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    while (done < n) {
+        const size_t chunk = (n - done) > (1u << 30) ? (1u << 30) : (n - done);
+        const ssize_t got = ::pread(fd_, out + done, chunk, static_cast<off_t>(pos_));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+        pos_ += got;
+    }
+    return done;
+}
+
+bool FileReader::Seek(int64_t offset, SeekOrigin origin) {
+    if (fd_ < 0) return false;
+    return ResolveSeek(pos_, size_, offset, origin, &pos_);
+}
+
+size_t MemorySource::Read(void* dst, size_t n) {
+    if (pos_ >= size_ || n == 0) return 0;
+    const int64_t left = size_ - pos_;
+    const size_t take = static_cast<uint64_t>(left) < n ? static_cast<size_t>(left) : n;
+    std::memcpy(dst, data_ + pos_, take);
+    pos_ += static_cast<int64_t>(take);
+    return take;
+}
+
+bool MemorySource::Seek(int64_t offset, SeekOrigin origin) {
+    return ResolveSeek(pos_, size_, offset, origin, &pos_);
+}
+
+}  // namespace platform

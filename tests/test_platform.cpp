@@ -1,0 +1,92 @@
+// The platform layer: text conversion, 64-bit file reading, library loading.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include "platform/file.h"
+#include "platform/library.h"
+#include "platform/text.h"
+#include "test_util.h"
+
+TEST(Text, RoundTripsUtf8AndUtf16) {
+    const std::u16string wide = u"Pano 全景 é \U0001F30D";
+    const std::string narrow = platform::WideToNarrow(wide);
+    EXPECT_EQ(narrow, "Pano \xE5\x85\xA8\xE6\x99\xAF \xC3\xA9 \xF0\x9F\x8C\x8D");
+    EXPECT_EQ(platform::NarrowToWide(narrow), wide);
+}
+
+TEST(Text, MalformedInputBecomesReplacementCharacters) {
+    EXPECT_EQ(platform::NarrowToWide("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(platform::NarrowToWide("\xC0\xAF"), u"\uFFFD");          // overlong
+    EXPECT_EQ(platform::NarrowToWide("\xED\xA0\x80"), u"\uFFFD");      // surrogate
+    EXPECT_EQ(platform::NarrowToWide("\xE5\x85"), u"\uFFFD");          // truncated
+    EXPECT_EQ(platform::NarrowToWide("\xF4\x90\x80\x80"), u"\uFFFD");  // above U+10FFFF
+    EXPECT_EQ(platform::WideToNarrow(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+TEST(FileReader, SeeksAndReadsPastFourGigabytes) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("sparse.bin");
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_GE(fd, 0);
+    const off_t big = (off_t{5} << 30) + 3;
+    ASSERT_EQ(::pwrite(fd, "xyz", 3, big), 3);  // a sparse 5 GiB file
+    ::close(fd);
+    platform::FileReader f;
+    ASSERT_EQ(f.Open(path.c_str()), 0);
+    EXPECT_EQ(f.Size(), big + 3);
+    ASSERT_TRUE(f.Seek(-3, platform::kSeekEnd));
+    EXPECT_EQ(f.Tell(), big);
+    char buf[8] = {};
+    EXPECT_EQ(f.Read(buf, 8), 3u);
+    EXPECT_STREQ(buf, "xyz");
+    EXPECT_EQ(f.Read(buf, 8), 0u);
+    EXPECT_TRUE(f.Seek(-2, platform::kSeekCur));
+    EXPECT_EQ(f.Read(buf, 1), 1u);
+    EXPECT_EQ(buf[0], 'y');
+    EXPECT_FALSE(f.Seek(-1, platform::kSeekSet));
+    EXPECT_EQ(f.Tell(), big + 2);
+    EXPECT_FALSE(f.Seek(INT64_MAX, platform::kSeekCur));
+}
+
+TEST(FileReader, RefusesMissingPathsAndFolders) {
+    platform::FileReader f;
+    EXPECT_EQ(f.Open(nullptr), -1);
+    EXPECT_EQ(f.Open(""), -1);
+    EXPECT_EQ(f.Open("/nonexistent/file"), -2);
+    EXPECT_EQ(f.Open("/tmp"), -2);
+    EXPECT_FALSE(f.IsOpen());
+    char c;
+    EXPECT_EQ(f.Read(&c, 1), 0u);
+}
+
+TEST(MemorySource, ReadsWithinItsBuffer) {
+    const char data[] = "0123456789";
+    platform::MemorySource m(data, 10);
+    char buf[16];
+    EXPECT_TRUE(m.Seek(8, platform::kSeekSet));
+    EXPECT_EQ(m.Read(buf, 16), 2u);
+    EXPECT_TRUE(m.Seek(100, platform::kSeekSet));  // past the end reads nothing
+    EXPECT_EQ(m.Read(buf, 1), 0u);
+    EXPECT_FALSE(m.Seek(-11, platform::kSeekEnd));
+}
+
+TEST(SharedLibrary, BindsATableAndCountsMissingSymbols) {
+    platform::SharedLibrary lib;
+    ASSERT_EQ(lib.Load("libm.so.6"), 0);
+    double (*cosFn)(double) = nullptr;
+    void* missing = reinterpret_cast<void*>(1);
+    const platform::SymbolSlot table[] = {
+        {"cos", reinterpret_cast<void**>(&cosFn)},
+        {"no_such_symbol_here", &missing},
+    };
+    EXPECT_EQ(lib.Bind(table, 2), 1);
+    ASSERT_NE(cosFn, nullptr);
+    EXPECT_DOUBLE_EQ(cosFn(0.0), 1.0);
+    EXPECT_EQ(missing, nullptr);
+    platform::SharedLibrary none;
+    EXPECT_EQ(none.Load("libnot-there.so.1"), -1);
+    EXPECT_EQ(none.Find("cos"), nullptr);
+}

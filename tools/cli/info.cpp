@@ -1,0 +1,128 @@
+#include "info.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <strings.h>
+
+#include "calib/mesh.h"
+#include "calib/spherical.h"
+#include "calib/trailer.h"
+#include "player/mediainfo.h"
+#include "player/probe.h"
+
+namespace {
+
+enum class Kind { ByName, Photo, Video };
+
+bool EndsWithNoCase(const std::string& s, const char* suffix) {
+    const size_t n = std::strlen(suffix);
+    return s.size() >= n && strcasecmp(s.c_str() + s.size() - n, suffix) == 0;
+}
+
+bool IsPhotoName(const std::string& path) {
+    return EndsWithNoCase(path, ".jpg") || EndsWithNoCase(path, ".bmp");
+}
+
+bool ParseFrame(const std::string& text, int* w, int* h) {
+    char tail = 0;
+    return std::sscanf(text.c_str(), "%dx%d%c", w, h, &tail) == 2 && *w > 0 && *h > 0;
+}
+
+bool WriteMeshes(const std::string& path, const float* a, const float* b) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    // Little-endian floats, the host order on every platform we build for.
+    bool ok = std::fwrite(a, sizeof(float), kStitchMeshFloats, f) == kStitchMeshFloats &&
+              std::fwrite(b, sizeof(float), kStitchMeshFloats, f) == kStitchMeshFloats;
+    ok = (std::fclose(f) == 0) && ok;
+    return ok;
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    Kind kind = Kind::ByName;
+    int frameW = 0, frameH = 0;
+    bool haveFrame = false;
+    std::string meshOut;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--photo") {
+            kind = Kind::Photo;
+        } else if (a == "--video") {
+            kind = Kind::Video;
+        } else if (a == "--frame" && i + 1 < args.size()) {
+            if (!ParseFrame(args[++i], &frameW, &frameH)) {
+                std::fprintf(stderr, "orbivue-cli info: --frame wants WxH, got '%s'\n",
+                             args[i].c_str());
+                return 2;
+            }
+            haveFrame = true;
+        } else if (a == "--mesh" && i + 1 < args.size()) {
+            meshOut = args[++i];
+        } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
+            std::fprintf(stderr, "orbivue-cli info: unknown or incomplete option '%s'\n", a.c_str());
+            return 2;
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] "
+                             "[--mesh OUT]\n");
+        return 2;
+    }
+
+    CMediaInfo mediaInfo;
+    mediaInfo.Load();
+    CFixedFrameSize fixedSize(frameW, frameH);
+    const IFrameSizeSource* sizes = haveFrame ? static_cast<const IFrameSizeSource*>(&fixedSize)
+                                              : static_cast<const IFrameSizeSource*>(&mediaInfo);
+    CMediaProbe probe(sizes);
+    std::unique_ptr<float[]> meshA(new float[kStitchMeshFloats]);
+    std::unique_ptr<float[]> meshB(new float[kStitchMeshFloats]);
+
+    bool allShown = true;
+    for (const std::string& file : files) {
+        const char* path = file.c_str();
+        const bool isPhoto = kind == Kind::ByName ? IsPhotoName(file) : kind == Kind::Photo;
+        std::fill(meshA.get(), meshA.get() + kStitchMeshFloats, 0.0f);
+        std::fill(meshB.get(), meshB.get() + kStitchMeshFloats, 0.0f);
+
+        const int cameraType = ReadCameraType(path);
+        int w = 0, h = 0;
+        sizes->FrameSize(path, isPhoto, &w, &h);
+        int calib = -1;
+        if (cameraType == 1) {
+            calib = isPhoto ? ReadSingleLensCalibrationFromPhoto(path, w, h, meshA.get())
+                            : ReadSingleLensCalibrationFromVideo(path, w, h, meshA.get());
+        } else if (cameraType == 2) {
+            calib = isPhoto ? ReadDualLensCalibrationFromPhoto(path, w, h, meshA.get(), meshB.get())
+                            : ReadDualLensCalibrationFromVideo(path, w, h, meshA.get(), meshB.get());
+        }
+        std::printf("file: %s\n", path);
+        std::printf("camera_type: %d\n", cameraType);
+        std::printf("frame: %dx%d\n", w, h);
+        if (cameraType == 1 || cameraType == 2) {
+            std::printf("calibration: %d\n", calib);
+        } else {
+            std::printf("calibration: none\n");
+        }
+        if (cameraType == 1 && calib >= 0 && calib < 1000) {
+            const LensCircle c = CurrentLensCircle();
+            std::printf("lens_circle: %d %d %.4f\n", c.x, c.y, static_cast<double>(c.r));
+        }
+        std::printf("spherical: %d\n", IsSphericalVideo(path));
+        const int result = probe.Probe(isPhoto, path);
+        std::printf("probe: %d\n", result);
+        std::fflush(stdout);
+        if (result != 0) allShown = false;
+    }
+    if (!meshOut.empty() && !WriteMeshes(meshOut, meshA.get(), meshB.get())) {
+        std::fprintf(stderr, "orbivue-cli info: cannot write '%s'\n", meshOut.c_str());
+        return 1;
+    }
+    return allShown ? 0 : 1;
+}

@@ -1,0 +1,35 @@
+// orbivue-cli: the command-line front of Orbivue's camera-file handling.
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "info.h"
+
+namespace {
+
+void PrintUsage(FILE* out) {
+    std::fprintf(out,
+                 "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    if (argc < 2) {
+        PrintUsage(stderr);
+        return 2;
+    }
+    const std::string verb = argv[1];
+    std::vector<std::string> args(argv + 2, argv + argc);
+    if (verb == "info") return RunInfo(args);
+    if (verb == "--help" || verb == "-h" || verb == "help") {
+        PrintUsage(stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "orbivue-cli: unknown command '%s'\n", verb.c_str());
+    PrintUsage(stderr);
+    return 2;
+}
