@@ -41,7 +41,7 @@ TEST(Spherical, TheFlagTextDecidesCaseInsensitively) {
     for (const char* yes : {"True", "TRUE", "true"}) {
         EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(Xml(yes)))})), 1) << yes;
     }
-    for (const char* no : {"yes", "false", "", "true "}) {
+    for (const char* no : {"yes", "false", "", "truex"}) {
         EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(Xml(no)))})), 0) << no;
     }
     EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(sample::StandardSphericalXml()))})),

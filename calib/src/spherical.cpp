@@ -13,6 +13,7 @@ int IsSphericalXml(const unsigned char* xml, size_t length) {
     std::string text(reinterpret_cast<const char*>(xml), length);
     TiXmlDocument doc;
     doc.Parse(text.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
+    if (doc.Error()) return 0;  // a partial tree of a broken document does not count
     const TiXmlElement* root = doc.RootElement();
     if (root == nullptr) return 0;
     const TiXmlElement* flag = root->FirstChildElement("GSpherical:Spherical");
