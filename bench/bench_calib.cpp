@@ -30,9 +30,10 @@ std::string MakeVideo(const std::string& path, int64_t mdatBytes) {
     spec.records = sample::DefaultRecords(2);
     const auto trailer = sample::BuildTrailer(spec);
     const auto moov = sample::Box(
-        "moov", Concat({sample::Box("mvhd", std::vector<uint8_t>(100, 0)),
-                        sample::Box("trak", Concat({sample::Box("tkhd", std::vector<uint8_t>(84, 0)),
-                                                    sample::Box("udta", trailer)}))}));
+        "moov",
+        Concat({sample::Box("mvhd", std::vector<uint8_t>(100, 0)),
+                sample::Box("trak", Concat({sample::Box("tkhd", std::vector<uint8_t>(84, 0)),
+                                            sample::Box("udta", trailer)}))}));
     FILE* f = std::fopen(path.c_str(), "wb");
     const auto ftyp = sample::Box("ftyp", {'i', 's', 'o', 'm', 0, 0, 2, 0});
     std::fwrite(ftyp.data(), 1, ftyp.size(), f);
@@ -42,7 +43,10 @@ std::string MakeVideo(const std::string& path, int64_t mdatBytes) {
     std::fwrite(h, 1, 16, f);
     std::vector<uint8_t> chunk(1 << 20, 0x5A);
     for (int64_t left = mdatBytes; left > 0; left -= static_cast<int64_t>(chunk.size())) {
-        std::fwrite(chunk.data(), 1, left < static_cast<int64_t>(chunk.size()) ? static_cast<size_t>(left) : chunk.size(), f);
+        std::fwrite(
+            chunk.data(), 1,
+            left < static_cast<int64_t>(chunk.size()) ? static_cast<size_t>(left) : chunk.size(),
+            f);
     }
     std::fwrite(moov.data(), 1, moov.size(), f);
     std::fclose(f);

@@ -31,7 +31,8 @@ Bytes Jpeg(const Bytes& data, bool app0) {
     return Cat({out,
                 {0xFF, 0xE1, static_cast<uint8_t>(len >> 8), static_cast<uint8_t>(len), 'E', 'x',
                  'i', 'f'},
-                data, {0xFF, 0xD9}});
+                data,
+                {0xFF, 0xD9}});
 }
 
 Bytes Mp4(const Bytes& udta, const char* where) {

@@ -43,7 +43,8 @@ const SampleFiles& Samples() {
     files = std::make_unique<SampleFiles>();
     using P = sample::Mp4Placement;
     files->dualPhoto = MakePhoto(*dir, "dual.jpg", 2, 1920, 960);
-    files->singlePhoto = MakePhoto(*dir, "single.JPG", 1, 1920, 1080, sample::JpegLayout::App1First);
+    files->singlePhoto =
+        MakePhoto(*dir, "single.JPG", 1, 1920, 1080, sample::JpegLayout::App1First);
     files->plainPano = MakePhoto(*dir, "pano.jpg", 0, 1024, 512);
     files->plainPhoto = MakePhoto(*dir, "plain.jpg", 0, 900, 600);
     files->dualVideo = MakeVideo(*dir, "dual.mp4", 2, 1920, 960, P::MoovUdta);

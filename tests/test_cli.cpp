@@ -44,16 +44,22 @@ TEST(CliInfo, PrintsOneBlockPerFileInOrder) {
     const auto& s = testutil::Samples();
     const CliRun r = Cli({"info", s.dualPhoto, s.singlePhoto, s.singlePhoto, s.plainPano});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out,
-              "file: " + s.dualPhoto + "\ncamera_type: 2\nframe: 1920x960\ncalibration: 0\n"
-              "spherical: 0\nprobe: 0\n"
-              "file: " + s.singlePhoto + "\ncamera_type: 1\nframe: 1920x1080\ncalibration: 1\n"
-              "lens_circle: 960 540 530.0000\nspherical: 0\nprobe: 0\n"
-              // The process-wide circle carries over: the same file again is unchanged.
-              "file: " + s.singlePhoto + "\ncamera_type: 1\nframe: 1920x1080\ncalibration: 0\n"
-              "lens_circle: 960 540 530.0000\nspherical: 0\nprobe: 0\n"
-              "file: " + s.plainPano + "\ncamera_type: 1000\nframe: 1024x512\ncalibration: none\n"
-              "spherical: 0\nprobe: 0\n");
+    EXPECT_EQ(r.out, "file: " + s.dualPhoto +
+                         "\ncamera_type: 2\nframe: 1920x960\ncalibration: 0\n"
+                         "spherical: 0\nprobe: 0\n"
+                         "file: " +
+                         s.singlePhoto +
+                         "\ncamera_type: 1\nframe: 1920x1080\ncalibration: 1\n"
+                         "lens_circle: 960 540 530.0000\nspherical: 0\nprobe: 0\n"
+                         // The process-wide circle carries over: the same file again is unchanged.
+                         "file: " +
+                         s.singlePhoto +
+                         "\ncamera_type: 1\nframe: 1920x1080\ncalibration: 0\n"
+                         "lens_circle: 960 540 530.0000\nspherical: 0\nprobe: 0\n"
+                         "file: " +
+                         s.plainPano +
+                         "\ncamera_type: 1000\nframe: 1024x512\ncalibration: none\n"
+                         "spherical: 0\nprobe: 0\n");
 }
 
 TEST(CliInfo, VideosRefusalsAndExitStatus) {
@@ -74,8 +80,9 @@ TEST(CliInfo, VideosRefusalsAndExitStatus) {
         << r.out;
     r = Cli({"info", "/nonexistent/file.mp4"});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "file: /nonexistent/file.mp4\ncamera_type: 1000\nframe: 0x0\n"
-                     "calibration: none\nspherical: 0\nprobe: 1\n");
+    EXPECT_EQ(r.out,
+              "file: /nonexistent/file.mp4\ncamera_type: 1000\nframe: 0x0\n"
+              "calibration: none\nspherical: 0\nprobe: 1\n");
     EXPECT_EQ(Cli({"info"}).status, 2);
     EXPECT_EQ(Cli({"info", s.dualPhoto, "--frame", "12"}).status, 2);
     EXPECT_EQ(Cli({"nosuchverb"}).status, 2);
@@ -106,9 +113,9 @@ TEST(CliInfo, MeshOutputHoldsBothMeshesOfTheLastFile) {
     ASSERT_EQ(f.gcount(), static_cast<std::streamsize>(2 * kStitchMeshBytes));
     got.pop_back();
     std::vector<float> a(kStitchMeshFloats), b(kStitchMeshFloats);
-    ASSERT_EQ(ReadDualLensCalibrationFromVideo(s.dualVideoTrak.c_str(), 1920, 960, a.data(),
-                                               b.data()),
-              0);
+    ASSERT_EQ(
+        ReadDualLensCalibrationFromVideo(s.dualVideoTrak.c_str(), 1920, 960, a.data(), b.data()),
+        0);
     EXPECT_TRUE(std::equal(a.begin(), a.end(), got.begin()));
     EXPECT_TRUE(std::equal(b.begin(), b.end(), got.begin() + kStitchMeshFloats));
 

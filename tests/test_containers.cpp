@@ -95,10 +95,10 @@ TEST(Mp4Boxes, FindsUserDataInMoovInTrakOrAtTopLevel) {
 
     const auto ftyp = Box("ftyp", {'m', 'p', '4', '2'});
     const auto mdat = Box("mdat", std::vector<uint8_t>(100, 1));
-    const auto inTrak = Concat({ftyp, mdat,
-                                Box("moov", Concat({Box("mvhd", {0, 0, 0, 0}),
-                                                    Box("trak", Concat({Box("tkhd", {}),
-                                                                        Box("udta", kData)}))}))});
+    const auto inTrak =
+        Concat({ftyp, mdat,
+                Box("moov", Concat({Box("mvhd", {0, 0, 0, 0}),
+                                    Box("trak", Concat({Box("tkhd", {}), Box("udta", kData)}))}))});
     EXPECT_EQ(WalkUserData(inTrak, &got), kContainerFound);
     EXPECT_EQ(got, "payload");
 
@@ -108,16 +108,17 @@ TEST(Mp4Boxes, FindsUserDataInMoovInTrakOrAtTopLevel) {
 }
 
 TEST(Mp4Boxes, UserDataDeeperThanATrakIsNotFound) {
-    const auto inMdia = Concat(
-        {Box("ftyp", {}), Box("moov", Box("trak", Box("mdia", Box("udta", kData))))});
+    const auto inMdia =
+        Concat({Box("ftyp", {}), Box("moov", Box("trak", Box("mdia", Box("udta", kData))))});
     EXPECT_EQ(WalkUserData(inMdia), kContainerNoData);
     // A trak at the top level is not entered.
     EXPECT_EQ(WalkUserData(Concat({Box("trak", Box("udta", kData))})), kContainerNoData);
 }
 
 TEST(Mp4Boxes, SkipsA64BitMdat) {
-    const auto file = Concat({Box("ftyp", {}), sample::LargeBox("mdat", std::vector<uint8_t>(300, 7)),
-                              Box("moov", Box("udta", kData))});
+    const auto file =
+        Concat({Box("ftyp", {}), sample::LargeBox("mdat", std::vector<uint8_t>(300, 7)),
+                Box("moov", Box("udta", kData))});
     std::string got;
     EXPECT_EQ(WalkUserData(file, &got), kContainerFound);
     EXPECT_EQ(got, "payload");
@@ -159,8 +160,8 @@ TEST(Mp4Boxes, DamagedSizesEndTheWalkWithoutData) {
     huge[0] = 0x7F;
     EXPECT_EQ(WalkUserData(huge), kContainerNoData);
     // A 64-bit size that wraps past the largest offset.
-    std::vector<uint8_t> wrap = {0, 0, 0, 1, 'm', 'd', 'a', 't', 0xFF, 0xFF, 0xFF, 0xFF,
-                                 0xFF, 0xFF, 0xFF, 0xF0};
+    std::vector<uint8_t> wrap = {0,    0,    0,    1,    'm',  'd',  'a',  't',
+                                 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0};
     Append(wrap, Box("udta", kData));
     EXPECT_EQ(WalkUserData(wrap), kContainerNoData);
     EXPECT_EQ(WalkUserData({}), kContainerNoData);
@@ -174,7 +175,8 @@ TEST(Mp4Boxes, DamagedSizesEndTheWalkWithoutData) {
 TEST(Mp4Boxes, SphericalModeFindsOnlyTheSphericalUuid) {
     const std::string xml = "<a><GSpherical:Spherical>true</GSpherical:Spherical></a>";
     std::vector<uint8_t> other = Box("uuid", std::vector<uint8_t>(16 + 4, 0x11));
-    const auto file = Concat({Box("moov", Concat({Box("trak", Concat({other, sample::SphericalUuidBox(xml)}))}))});
+    const auto file = Concat(
+        {Box("moov", Concat({Box("trak", Concat({other, sample::SphericalUuidBox(xml)}))}))});
     platform::MemorySource src(file.data(), file.size());
     ByteBuffer out;
     ASSERT_EQ(WalkMp4Boxes(src, kWalkSpherical, &out), kContainerFound);

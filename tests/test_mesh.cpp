@@ -34,10 +34,17 @@ std::vector<double> Angles(double stepDeg) {
     return a;
 }
 
-std::vector<double> Heights(int model) { return std::vector<double>(DualLensModel(model)->height, DualLensModel(model)->height + kLensTableSize); }
+std::vector<double> Heights(int model) {
+    return std::vector<double>(DualLensModel(model)->height,
+                               DualLensModel(model)->height + kLensTableSize);
+}
 
-float X(const std::vector<float>& m, int row, int col) { return m[2 * (row * 181 + col)]; }
-float Y(const std::vector<float>& m, int row, int col) { return m[2 * (row * 181 + col) + 1]; }
+float X(const std::vector<float>& m, int row, int col) {
+    return m[2 * (row * 181 + col)];
+}
+float Y(const std::vector<float>& m, int row, int col) {
+    return m[2 * (row * 181 + col) + 1];
+}
 
 }  // namespace
 
@@ -160,14 +167,17 @@ TEST(DualLensMesh, BothLensesAgainstTheLensModel) {
             const double v = profile[j];
             const double rhoA = r1 / rim * Neville(r * 2 * kPi / 180, ang.data(), h.data()) * v;
             const double phiA = -j * 2 * kPi / 180;
-            ASSERT_NEAR(X(a, r, j), std::min(1919.0, std::max(0.0, cx1 + rhoA * std::cos(phiA))), 0.02);
-            ASSERT_NEAR(Y(a, r, j), std::min(1919.0, std::max(0.0, cy1 + rhoA * std::sin(phiA))), 0.02);
+            ASSERT_NEAR(X(a, r, j), std::min(1919.0, std::max(0.0, cx1 + rhoA * std::cos(phiA))),
+                        0.02);
+            ASSERT_NEAR(Y(a, r, j), std::min(1919.0, std::max(0.0, cy1 + rhoA * std::sin(phiA))),
+                        0.02);
             const double thetaB = (102 - 2 * r) * kPi / 180;
             const double rhoB = r2 / rim * Neville(thetaB, ang.data(), h.data()) * v;
             const double phiB = -kPi + j * 2 * kPi / 180;
-            ASSERT_NEAR(X(b, r, j), 1920 + std::min(1919.0, std::max(0.0, cx2 + rhoB * std::cos(phiB))),
+            ASSERT_NEAR(X(b, r, j),
+                        1920 + std::min(1919.0, std::max(0.0, cx2 + rhoB * std::cos(phiB))), 0.02);
+            ASSERT_NEAR(Y(b, r, j), std::min(1919.0, std::max(0.0, cy2 + rhoB * std::sin(phiB))),
                         0.02);
-            ASSERT_NEAR(Y(b, r, j), std::min(1919.0, std::max(0.0, cy2 + rhoB * std::sin(phiB))), 0.02);
         }
     }
     // The centre rows, the rim at half the field of view, and the last column.
@@ -235,7 +245,8 @@ TEST(SeamWarp, MapsEachFirstListLineOntoItsSecondListLine) {
         for (double theta : {1.4, 1.55, 1.7}) {
             const double phi = az(l1[0]) + (theta - polar(l1[1])) * slope1;
             float t2, p2;
-            ASSERT_TRUE(ApplySeamWarp(w, static_cast<float>(theta), static_cast<float>(phi), &t2, &p2));
+            ASSERT_TRUE(
+                ApplySeamWarp(w, static_cast<float>(theta), static_cast<float>(phi), &t2, &p2));
             const double h = theta * polar(l2[1]) / polar(l1[3]);
             const double g = az(l2[0]) + (h - polar(l2[1])) * slope2;
             EXPECT_NEAR(t2, h, 1e-4);

@@ -18,7 +18,9 @@ TEST(Text, RoundTripsUtf8AndUtf16) {
 }
 
 TEST(Text, MalformedInputBecomesReplacementCharacters) {
-    EXPECT_EQ(platform::NarrowToWide("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(platform::NarrowToWide("a\xFF"
+                                     "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(platform::NarrowToWide("\xC0\xAF"), u"\uFFFD");          // overlong
     EXPECT_EQ(platform::NarrowToWide("\xED\xA0\x80"), u"\uFFFD");      // surrogate
     EXPECT_EQ(platform::NarrowToWide("\xE5\x85"), u"\uFFFD");          // truncated

@@ -10,7 +10,7 @@
 namespace {
 
 class ProbeTest : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         std::setlocale(LC_ALL, "C.UTF-8");
         ASSERT_TRUE(mediaInfo().Load());

@@ -69,7 +69,7 @@ int CameraType(const std::vector<uint8_t>& file) {
 }
 
 class Readers : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ResetLensCircleState(); }
 };
 
@@ -86,11 +86,11 @@ TEST_F(Readers, CameraTypeCodes) {
     using sample::CameraTypeRecord;
     EXPECT_EQ(CameraType({}), kCalibNoPath);
     EXPECT_EQ(CameraType(JpegWithExif({'n', 'o', 'n', 'e'})), kCalibNoPath);
-    EXPECT_EQ(CameraType(JpegWithExif(TrailerOf(sample::DefaultRecords(1),
-                                                sample::Corruption::EmptyBase64))),
+    EXPECT_EQ(CameraType(JpegWithExif(
+                  TrailerOf(sample::DefaultRecords(1), sample::Corruption::EmptyBase64))),
               kCalibNoPath);
-    EXPECT_EQ(CameraType(JpegWithExif(TrailerOf(sample::DefaultRecords(1),
-                                                sample::Corruption::BadPadding))),
+    EXPECT_EQ(CameraType(JpegWithExif(
+                  TrailerOf(sample::DefaultRecords(1), sample::Corruption::BadPadding))),
               kCalibTypeDecipherFailed);
     // Without a type-5 record the answer is 1015 whatever the text record says.
     EXPECT_EQ(CameraType(JpegWithExif(TrailerOf({CameraTextRecord("CAM")}))), kCalibUnknownCamera);
@@ -107,8 +107,8 @@ TEST_F(Readers, CameraTypeCodes) {
                   TrailerOf({CameraTextRecord(std::string(36, 'x')), CameraTypeRecord(2)}))),
               2);
     // A declared total past the data parses no records.
-    EXPECT_EQ(CameraType(JpegWithExif(TrailerOf(sample::DefaultRecords(2),
-                                                sample::Corruption::None, 99999))),
+    EXPECT_EQ(CameraType(JpegWithExif(
+                  TrailerOf(sample::DefaultRecords(2), sample::Corruption::None, 99999))),
               kCalibUnknownCamera);
 }
 
@@ -214,9 +214,9 @@ TEST_F(Readers, SingleLensScalesTheCircleToTheFrame) {
     } cases[] = {
         {1920, 1080, 960, 540, 540, 960, 540, 530.0f},
         {3840, 2160, 960, 540, 540, 1920, 1080, 1060.0f},
-        {1440, 1080, 960, 540, 540, 720, 540, 530.0f},   // 4:3 crop: 240 to the left
-        {1080, 1080, 960, 540, 540, 540, 540, 530.0f},   // square crop: 420 to the left
-        {1944, 1080, 960, 540, 540, 972, 540, 530.0f},   // 9:5: 12 added to x
+        {1440, 1080, 960, 540, 540, 720, 540, 530.0f},      // 4:3 crop: 240 to the left
+        {1080, 1080, 960, 540, 540, 540, 540, 530.0f},      // square crop: 420 to the left
+        {1944, 1080, 960, 540, 540, 972, 540, 530.0f},      // 9:5: 12 added to x
         {720, 540, 960.7f, 540.9f, 540, 360, 270, 265.0f},  // 4:3 at half scale, truncated
         {1280, 720, 961.9f, 540, 540, 640, 360, 353.3333f},
     };

@@ -15,7 +15,8 @@ namespace {
 
 std::string Xml(const std::string& flag) {
     return "<?xml version=\"1.0\"?><rdf:SphericalVideo xmlns:rdf=\"x\" xmlns:GSpherical=\"y\">"
-           "<GSpherical:Spherical>" + flag + "</GSpherical:Spherical></rdf:SphericalVideo>";
+           "<GSpherical:Spherical>" +
+           flag + "</GSpherical:Spherical></rdf:SphericalVideo>";
 }
 
 int Answer(const std::vector<uint8_t>& file) {
@@ -44,8 +45,9 @@ TEST(Spherical, TheFlagTextDecidesCaseInsensitively) {
     for (const char* no : {"yes", "false", "", "truex"}) {
         EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(Xml(no)))})), 0) << no;
     }
-    EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(sample::StandardSphericalXml()))})),
-              1);
+    EXPECT_EQ(
+        Answer(MoovWith({Box("trak", sample::SphericalUuidBox(sample::StandardSphericalXml()))})),
+        1);
 }
 
 TEST(Spherical, FoundAtTopLevelInMoovAndInTrak) {
@@ -64,11 +66,12 @@ TEST(Spherical, UserDataBeforeTheTrakEndsTheSearch) {
     EXPECT_EQ(Answer(MoovWith({Box("udta", {1, 2, 3}), Box("trak", box)})), 0);
     EXPECT_EQ(Answer(MoovWith({Box("trak", box), Box("udta", {1, 2, 3})})), 1);
     // Inside a trak, user data ends that trak's walk only.
-    EXPECT_EQ(Answer(MoovWith({Box("trak", [&] {
-                                   std::vector<uint8_t> t = Box("udta", {});
-                                   Append(t, box);
-                                   return t;
-                               }()),
+    EXPECT_EQ(Answer(MoovWith({Box("trak",
+                                   [&] {
+                                       std::vector<uint8_t> t = Box("udta", {});
+                                       Append(t, box);
+                                       return t;
+                                   }()),
                                Box("trak", box)})),
               1);
 }
@@ -82,8 +85,8 @@ TEST(Spherical, OtherUuidsBadXmlAndTrailersAnswerZero) {
     }());
     EXPECT_EQ(Answer(MoovWith({Box("trak", other)})), 0);
     for (const std::string& bad :
-         {std::string("<unclosed"), std::string("not xml"), std::string(),
-          std::string("<a/>"), std::string("<a><GSpherical:Spherical/></a>"),
+         {std::string("<unclosed"), std::string("not xml"), std::string(), std::string("<a/>"),
+          std::string("<a><GSpherical:Spherical/></a>"),
           std::string("<a><b><GSpherical:Spherical>true</GSpherical:Spherical></b></a>")}) {
         EXPECT_EQ(Answer(MoovWith({Box("trak", sample::SphericalUuidBox(bad))})), 0) << bad;
     }

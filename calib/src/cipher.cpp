@@ -172,7 +172,8 @@ size_t Base64Decode(const uint8_t* text, size_t n, uint8_t* out) {
     size_t o = 0;
     size_t i = 0;
     for (; i + 4 <= n; i += 4) {
-        const uint32_t v = (uint32_t{kBase64[text[i]]} << 18) | (uint32_t{kBase64[text[i + 1]]} << 12) |
+        const uint32_t v = (uint32_t{kBase64[text[i]]} << 18) |
+                           (uint32_t{kBase64[text[i + 1]]} << 12) |
                            (uint32_t{kBase64[text[i + 2]]} << 6) | kBase64[text[i + 3]];
         out[o++] = static_cast<uint8_t>(v >> 16);
         out[o++] = static_cast<uint8_t>(v >> 8);

@@ -9,14 +9,22 @@ const uint8_t kSphericalUuid[16] = {0xFF, 0xCC, 0x82, 0x63, 0xF8, 0x55, 0x4A, 0x
 
 namespace {
 
-uint16_t Be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
 uint32_t Be32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
-uint64_t Be64(const uint8_t* p) { return (uint64_t{Be32(p)} << 32) | Be32(p + 4); }
+uint64_t Be64(const uint8_t* p) {
+    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
+}
 
-bool IsType(const uint8_t* t, const char* name) { return std::memcmp(t, name, 4) == 0; }
-bool IsUserData(const uint8_t* t) { return IsType(t, "udta") || IsType(t, "udat"); }
+bool IsType(const uint8_t* t, const char* name) {
+    return std::memcmp(t, name, 4) == 0;
+}
+bool IsUserData(const uint8_t* t) {
+    return IsType(t, "udta") || IsType(t, "udat");
+}
 
 // Reads len bytes at pos into the buffer. The length is checked against the
 // source size first, so a corrupt size never causes a large allocation.
@@ -124,7 +132,8 @@ int WalkMp4Boxes(platform::ByteSource& src, BoxWalkMode mode, ByteBuffer* payloa
         const uint8_t* type = h + 4;
         WalkStep step = kStepContinue;
         if (IsUserData(type)) {
-            if (mode == kWalkUserData) step = FromBlock(ReadBlock(src, pos + header, size - header, payload));
+            if (mode == kWalkUserData)
+                step = FromBlock(ReadBlock(src, pos + header, size - header, payload));
         } else if (IsType(type, "moov")) {
             const int64_t end = size > fileSize - pos ? fileSize : pos + size;
             step = WalkChildren(src, mode, true, pos + header, end, payload);

@@ -41,16 +41,16 @@ T Lagrange5(T theta, const Angles& a, const Heights& h) {
 }
 
 float LittleEndianFloat(const uint8_t* p) {
-    const uint32_t bits = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-                          (uint32_t{p[3]} << 24);
+    const uint32_t bits =
+        uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
     float f;
     std::memcpy(&f, &bits, 4);
     return f;
 }
 
 int32_t LittleEndianInt(const uint8_t* p) {
-    const uint32_t bits = uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-                          (uint32_t{p[3]} << 24);
+    const uint32_t bits =
+        uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
     int32_t v;
     std::memcpy(&v, &bits, 4);
     return v;
@@ -72,8 +72,12 @@ float ClampToFrame(float v, float upper) {
 }
 
 // Control-line point in pixels of the 1920 x 960 panorama, as angles.
-float AzimuthOf(float x) { return x * kPiF / 960.0f - kPiF; }
-float PolarOf(float y) { return kPiF - y * kPiF / 960.0f; }
+float AzimuthOf(float x) {
+    return x * kPiF / 960.0f - kPiF;
+}
+float PolarOf(float y) {
+    return kPiF - y * kPiF / 960.0f;
+}
 
 // Turns one list of control lines into slopes and intercepts, with the order
 // repair that keeps the intercepts increasing.
@@ -261,8 +265,10 @@ void BuildSingleLensMesh(int width, int height, int columns, int rings, int cx, 
         float phi = 4.712389f;
         float* row = mesh + 2 * static_cast<size_t>(i) * (columns + 1);
         for (int j = 0; j < columns; ++j) {
-            const float x = static_cast<float>(cx + static_cast<double>(rho) * std::cos(double{phi}));
-            const float y = static_cast<float>(cy + static_cast<double>(rho) * std::sin(double{phi}));
+            const float x =
+                static_cast<float>(cx + static_cast<double>(rho) * std::cos(double{phi}));
+            const float y =
+                static_cast<float>(cy + static_cast<double>(rho) * std::sin(double{phi}));
             row[2 * j] = ClampToFrame(x, maxX);
             row[2 * j + 1] = ClampToFrame(y, maxY);
             phi -= step;
@@ -326,9 +332,8 @@ void BuildDualLensMesh(const DualLensRecord& rec, int width, int height, int col
             }
             const double rho = LensImageHeight(t, *model, kScale2) * profile[j];
             const size_t idx = 2 * (static_cast<size_t>(r) * columns + j);
-            scratchB[idx] =
-                ClampToFrame(static_cast<float>(cx2 + rho * std::cos(p)), maxXY) +
-                static_cast<float>(halfWidth);
+            scratchB[idx] = ClampToFrame(static_cast<float>(cx2 + rho * std::cos(p)), maxXY) +
+                            static_cast<float>(halfWidth);
             scratchB[idx + 1] = ClampToFrame(static_cast<float>(cy2 + rho * std::sin(p)), maxXY);
             phi += step;
         }

@@ -23,7 +23,9 @@ constexpr uint16_t kTypeCameraType = 5;
 constexpr uint16_t kTypeLensRecord = 7;
 constexpr uint16_t kSingleLensRecordBytes = 28;
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t Le32(const uint8_t* p) {
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
@@ -65,11 +67,16 @@ int ReadContainer(platform::ByteSource& src, TrailerContainer container, ByteBuf
 // Maps a trailer status to the code of the lens readers.
 int LensReaderCode(int status, int noDataCode) {
     switch (status) {
-        case kTrailerNoData: return noDataCode;
-        case kTrailerNoMarker: return kCalibNoMarker;
-        case kTrailerNoMemory: return kCalibNoMemory;
-        case kTrailerNothingDecoded: return kCalibNothingDecoded;
-        default: return kCalibDecipherFailed;
+        case kTrailerNoData:
+            return noDataCode;
+        case kTrailerNoMarker:
+            return kCalibNoMarker;
+        case kTrailerNoMemory:
+            return kCalibNoMemory;
+        case kTrailerNothingDecoded:
+            return kCalibNothingDecoded;
+        default:
+            return kCalibDecipherFailed;
     }
 }
 
@@ -101,7 +108,8 @@ void ParseRecordTable(const uint8_t* joined, size_t length, CalibrationRecordTab
 }
 
 const CalibrationRecord* FindRecord(const CalibrationRecordTable& table, uint16_t type) {
-    const uint32_t n = table.parsedCount < table.recordCount ? table.parsedCount : table.recordCount;
+    const uint32_t n =
+        table.parsedCount < table.recordCount ? table.parsedCount : table.recordCount;
     for (uint32_t i = 0; i < n; ++i) {
         if (table.entries[i].type == type) return &table.entries[i];
     }
@@ -174,8 +182,8 @@ int ReadCameraType(const char* path) {
 
 // --- Single lens -----------------------------------------------------------------
 
-int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container,
-                                  int width, int height, float* mesh) {
+int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container, int width,
+                                  int height, float* mesh) {
     const int noData = container == kTrailerInJpeg ? kCalibNoPhotoData : kCalibNoVideoData;
     CalibrationTrailer trailer;
     const int status = ReadCalibrationTrailer(src, container, &trailer);

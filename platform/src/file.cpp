@@ -16,10 +16,17 @@ namespace {
 bool ResolveSeek(int64_t pos, int64_t size, int64_t offset, SeekOrigin origin, int64_t* out) {
     int64_t base = 0;
     switch (origin) {
-        case kSeekSet: base = 0; break;
-        case kSeekCur: base = pos; break;
-        case kSeekEnd: base = size; break;
-        default: return false;
+        case kSeekSet:
+            base = 0;
+            break;
+        case kSeekCur:
+            base = pos;
+            break;
+        case kSeekEnd:
+            base = size;
+            break;
+        default:
+            return false;
     }
     if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset) return false;
     const int64_t target = base + offset;
@@ -30,7 +37,9 @@ bool ResolveSeek(int64_t pos, int64_t size, int64_t offset, SeekOrigin origin, i
 
 }  // namespace
 
-FileReader::~FileReader() { Close(); }
+FileReader::~FileReader() {
+    Close();
+}
 
 int FileReader::Open(const char* path) {
     Close();

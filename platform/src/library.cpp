@@ -4,7 +4,9 @@
 
 namespace platform {
 
-SharedLibrary::~SharedLibrary() { Unload(); }
+SharedLibrary::~SharedLibrary() {
+    Unload();
+}
 
 int SharedLibrary::Load(const char* name) {
     Unload();

@@ -28,15 +28,14 @@ int CMediaProbe::Probe(bool isPhoto, const char* path) {
         if (m_pMeshB == nullptr) m_pMeshB = new (std::nothrow) float[kStitchMeshFloats]();
         if (m_pMeshA == nullptr || m_pMeshB == nullptr) return kProbeNoMemory;
         if (m_nCameraType == 1) {
-            m_nCalibResult = isPhoto
-                ? ReadSingleLensCalibrationFromPhoto(path, m_nWidth, m_nHeight, m_pMeshA)
-                : ReadSingleLensCalibrationFromVideo(path, m_nWidth, m_nHeight, m_pMeshA);
-        } else {
             m_nCalibResult =
-                isPhoto ? ReadDualLensCalibrationFromPhoto(path, m_nWidth, m_nHeight, m_pMeshA,
-                                                           m_pMeshB)
-                        : ReadDualLensCalibrationFromVideo(path, m_nWidth, m_nHeight, m_pMeshA,
-                                                           m_pMeshB);
+                isPhoto ? ReadSingleLensCalibrationFromPhoto(path, m_nWidth, m_nHeight, m_pMeshA)
+                        : ReadSingleLensCalibrationFromVideo(path, m_nWidth, m_nHeight, m_pMeshA);
+        } else {
+            m_nCalibResult = isPhoto ? ReadDualLensCalibrationFromPhoto(path, m_nWidth, m_nHeight,
+                                                                        m_pMeshA, m_pMeshB)
+                                     : ReadDualLensCalibrationFromVideo(path, m_nWidth, m_nHeight,
+                                                                        m_pMeshA, m_pMeshB);
         }
         return m_nCalibResult >= 1000 ? kProbeRefused : kProbeOk;
     }

@@ -1,9 +1,9 @@
 #include "info.h"
 
+#include <strings.h>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <strings.h>
 
 #include "calib/mesh.h"
 #include "calib/spherical.h"
@@ -63,15 +63,17 @@ int RunInfo(const std::vector<std::string>& args) {
         } else if (a == "--mesh" && i + 1 < args.size()) {
             meshOut = args[++i];
         } else if (a.size() > 1 && a[0] == '-' && a[1] == '-') {
-            std::fprintf(stderr, "orbivue-cli info: unknown or incomplete option '%s'\n", a.c_str());
+            std::fprintf(stderr, "orbivue-cli info: unknown or incomplete option '%s'\n",
+                         a.c_str());
             return 2;
         } else {
             files.push_back(a);
         }
     }
     if (files.empty()) {
-        std::fprintf(stderr, "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] "
-                             "[--mesh OUT]\n");
+        std::fprintf(stderr,
+                     "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] "
+                     "[--mesh OUT]\n");
         return 2;
     }
 
@@ -99,8 +101,9 @@ int RunInfo(const std::vector<std::string>& args) {
             calib = isPhoto ? ReadSingleLensCalibrationFromPhoto(path, w, h, meshA.get())
                             : ReadSingleLensCalibrationFromVideo(path, w, h, meshA.get());
         } else if (cameraType == 2) {
-            calib = isPhoto ? ReadDualLensCalibrationFromPhoto(path, w, h, meshA.get(), meshB.get())
-                            : ReadDualLensCalibrationFromVideo(path, w, h, meshA.get(), meshB.get());
+            calib = isPhoto
+                        ? ReadDualLensCalibrationFromPhoto(path, w, h, meshA.get(), meshB.get())
+                        : ReadDualLensCalibrationFromVideo(path, w, h, meshA.get(), meshB.get());
         }
         std::printf("file: %s\n", path);
         std::printf("camera_type: %d\n", cameraType);

@@ -18,7 +18,7 @@ const char kUsage[] =
     "  [--spherical] [--audio] [--seconds S]\n"
     "  single lens: [--cx F --cy F --r F]\n"
     "  dual lens:   [--fov F --model N --cx1 F --cy1 F --r1 F --cx2 F --cy2 F --r2 F\n"
-    "                --base F --lines N --long]\n"
+    "                --base F --lines N --line X0 Y0 X1 Y1 U0 V0 U1 V1 (repeatable) --long]\n"
     "  [--camera-value N] [--no-type3] [--no-type5] [--no-type7] [--type3-len N]\n"
     "  [--declared-total N] [--declared-count N]\n"
     "  [--corrupt nomarker|empty|garbage|block|padding]\n";
@@ -61,24 +61,17 @@ bool EndsWithJpg(const std::string& s) {
     return false;
 }
 
-// n control line pairs: short radial segments spread around each lens circle, the right lens
-// mirroring the left one.
-void FillLines(sample::DualLensValues& d, int n) {
-    for (int i = 0; i < n && i < 50; ++i) {
-        const double a = 2.0 * 3.14159265358979 * (i + 0.5) / n;
-        const double c = std::cos(a), s = std::sin(a);
-        const double in1 = 0.55 * d.r1, out1 = 0.85 * d.r1;
-        const double in2 = 0.55 * d.r2, out2 = 0.85 * d.r2;
-        float* l1 = d.lines1[i];
-        float* l2 = d.lines2[i];
-        l1[0] = static_cast<float>(d.cx1 + in1 * c);
-        l1[1] = static_cast<float>(d.cy1 + in1 * s);
-        l1[2] = static_cast<float>(d.cx1 + out1 * c);
-        l1[3] = static_cast<float>(d.cy1 + out1 * s);
-        l2[0] = static_cast<float>(d.cx2 - in2 * c);
-        l2[1] = static_cast<float>(d.cy2 + in2 * s);
-        l2[2] = static_cast<float>(d.cx2 - out2 * c);
-        l2[3] = static_cast<float>(d.cy2 + out2 * s);
+// n control line pairs across the seam of the 1920 x 960 panorama, spread evenly by azimuth
+// (x) and crossing the equator; the second lens saw each a few pixels further right.
+void FillLines(sample::DualLensValues& d, int n, int explicitCount) {
+    for (int i = explicitCount; i < n && i < 50; ++i) {
+        const float x = 1920.0f * (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
+        const float l1[4] = {x, 420.0f, x + 6.0f, 540.0f};
+        const float l2[4] = {x + 4.0f, 424.0f, x + 11.0f, 544.0f};
+        for (int k = 0; k < 4; ++k) {
+            d.lines1[i][k] = l1[k];
+            d.lines2[i][k] = l2[k];
+        }
     }
 }
 
@@ -94,7 +87,8 @@ int Run(int argc, char** argv) {
     sample::SingleLensValues single;
     sample::DualLensValues dual;
     bool singleGiven = false, dualGiven = false;
-    int lines = 0;
+    int lines = -1;
+    int explicitLines = 0;
     std::optional<long long> cameraValue, type3Len;
     bool noType3 = false, noType5 = false, noType7 = false;
     sample::TrailerSpec want;
@@ -198,6 +192,17 @@ int Run(int argc, char** argv) {
             ok = intOpt(INT32_MIN, INT32_MAX, n);
             lines = static_cast<int>(n);
             dualGiven = true;
+        } else if (a == "--line") {
+            // One control line pair: x0 y0 x1 y1 in the panorama, then as the second lens saw it.
+            ok = explicitLines < 50;
+            for (int k = 0; k < 8 && ok; ++k) {
+                const char* v = value();
+                float f = 0;
+                ok = v && ParseFloat(v, f);
+                if (ok) (k < 4 ? dual.lines1 : dual.lines2)[explicitLines][k % 4] = f;
+            }
+            ++explicitLines;
+            dualGiven = true;
         } else if (a == "--long") {
             dual.long1656 = true;
             dualGiven = true;
@@ -257,8 +262,8 @@ int Run(int argc, char** argv) {
 
     std::vector<uint8_t> trailer;
     if (camera != 0) {
-        dual.n = lines;
-        FillLines(dual, lines);
+        dual.n = lines >= 0 ? lines : explicitLines;
+        FillLines(dual, dual.n, explicitLines);
         if (!noType3) {
             std::string text = "ORBIVUE SAMPLE CAM";
             if (type3Len) text.resize(static_cast<size_t>(*type3Len), 'X');

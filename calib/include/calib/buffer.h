@@ -8,7 +8,7 @@
 #include <cstring>
 
 class ByteBuffer {
-public:
+  public:
     ByteBuffer() = default;
     ~ByteBuffer() { std::free(data_); }
     ByteBuffer(const ByteBuffer&) = delete;
@@ -52,7 +52,7 @@ public:
     size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
 
-private:
+  private:
     uint8_t* data_ = nullptr;
     size_t size_ = 0;
 };

@@ -19,7 +19,9 @@ void Aes128DecryptBlock(const Aes128Key& key, const uint8_t in[16], uint8_t out[
 long Aes128EcbDecryptPkcs7(const uint8_t key[16], const uint8_t* in, size_t len, uint8_t* out);
 
 // Upper bound of the decoded size of n base64 characters.
-inline size_t Base64DecodedBound(size_t n) { return ((n + 3) / 4) * 3; }
+inline size_t Base64DecodedBound(size_t n) {
+    return ((n + 3) / 4) * 3;
+}
 
 // Length of the base64 text at text[0..limit): it ends at the first byte
 // outside the standard alphabet ("=", a zero byte or anything else).

@@ -16,8 +16,8 @@ enum ContainerResult {
 int ReadJpegExifPayload(platform::ByteSource& src, ByteBuffer* payload);
 
 enum BoxWalkMode {
-    kWalkUserData = 0,  // the first "udta"/"udat" box's payload
-    kWalkSpherical = 1, // the first Spherical Video V1 "uuid" box's payload
+    kWalkUserData = 0,   // the first "udta"/"udat" box's payload
+    kWalkSpherical = 1,  // the first Spherical Video V1 "uuid" box's payload
 };
 
 // Walks the boxes from the start of the source: top level, children of

@@ -10,8 +10,8 @@
 
 constexpr int kMeshColumns = 181;
 constexpr int kMeshRows = 52;
-constexpr int kStitchMeshPairs = kMeshColumns * kMeshRows;  // 9412
-constexpr int kStitchMeshFloats = kStitchMeshPairs * 2;      // 18824
+constexpr int kStitchMeshPairs = kMeshColumns * kMeshRows;              // 9412
+constexpr int kStitchMeshFloats = kStitchMeshPairs * 2;                 // 18824
 constexpr size_t kStitchMeshBytes = sizeof(float) * kStitchMeshFloats;  // 75296
 
 constexpr int kLensTableSize = 51;
@@ -36,12 +36,12 @@ double LensImageHeight(double theta, const LensModel& model, double scale);
 
 // The dual-lens calibration record, decoded from its 1652 stored bytes.
 struct DualLensRecord {
-    float fov;          // degrees, each lens
-    int32_t model;      // lens model number
-    float cx1, cy1, r1; // first lens, left half, 1920 x 960 reference frame
-    float cx2, cy2, r2; // second lens, x from the left edge of the right half
-    float radialBase;   // base of the seam profile
-    int32_t n;          // control line pairs in use
+    float fov;                       // degrees, each lens
+    int32_t model;                   // lens model number
+    float cx1, cy1, r1;              // first lens, left half, 1920 x 960 reference frame
+    float cx2, cy2, r2;              // second lens, x from the left edge of the right half
+    float radialBase;                // base of the seam profile
+    int32_t n;                       // control line pairs in use
     float lines1[kMaxSeamLines][4];  // x0, y0, x1, y1 in the output panorama
     float lines2[kMaxSeamLines][4];  // the same lines as the second lens saw them
 };
@@ -55,7 +55,7 @@ void BuildSeamProfile(float radialBase, float profile[kMeshColumns]);
 // The seam correction of the second lens: control lines turned into
 // azimuth = slope * polar + intercept, both lists.
 struct SeamWarp {
-    int n = 0;                 // lines in use; 0 or 1 means no warp
+    int n = 0;  // lines in use; 0 or 1 means no warp
     float slope1[kMaxSeamLines], intercept1[kMaxSeamLines], polar1Of1[kMaxSeamLines];
     float slope2[kMaxSeamLines], intercept2[kMaxSeamLines], polar0Of2[kMaxSeamLines];
     bool usable[kMaxSeamLines];  // false for a line whose ends share one polar angle

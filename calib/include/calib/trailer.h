@@ -10,8 +10,8 @@
 #include "platform/file.h"
 
 // The marker in front of the base64 text, and the cipher key.
-extern const char kTrailerMarker[17];   // "QUARTZNEBULAFORM"
-extern const uint8_t kTrailerKey[16];   // "5830194726058371"
+extern const char kTrailerMarker[17];  // "QUARTZNEBULAFORM"
+extern const uint8_t kTrailerKey[16];  // "5830194726058371"
 
 constexpr int kMaxCalibrationRecords = 32;
 
@@ -24,8 +24,8 @@ struct CalibrationRecord {
 struct CalibrationRecordTable {
     uint8_t marker[16];
     uint32_t declaredLength;
-    uint32_t recordCount;   // as declared in the trailer
-    uint32_t parsedCount;   // entries actually filled (at most 32)
+    uint32_t recordCount;  // as declared in the trailer
+    uint32_t parsedCount;  // entries actually filled (at most 32)
     CalibrationRecord entries[kMaxCalibrationRecords];
 };
 
@@ -40,7 +40,7 @@ enum TrailerContainer { kTrailerInMp4 = 0, kTrailerInJpeg = 1 };
 
 enum TrailerStatus {
     kTrailerOk = 0,
-    kTrailerNoData,          // no container data
+    kTrailerNoData,  // no container data
     kTrailerNoMarker,
     kTrailerNoMemory,
     kTrailerNothingDecoded,
@@ -75,8 +75,8 @@ int ReadDualLensCalibrationFromPhoto(const char* path, int width, int height, fl
 
 // The same readers over any byte source (tests and fuzzers).
 int ReadCameraTypeFrom(platform::ByteSource& src);
-int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container,
-                                  int width, int height, float* mesh);
+int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container, int width,
+                                  int height, float* mesh);
 int ReadDualLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container, int width,
                                 int height, float* meshA, float* meshB);
 

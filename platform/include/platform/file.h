@@ -12,7 +12,7 @@ namespace platform {
 enum SeekOrigin { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
 
 class ByteSource {
-public:
+  public:
     virtual ~ByteSource() = default;
     // Reads up to n bytes at the current position; returns the count read
     // (short only at the end of the data or on an error).
@@ -30,7 +30,7 @@ public:
 
 // A file opened for reading. Not copyable; closes itself.
 class FileReader final : public ByteSource {
-public:
+  public:
     FileReader() = default;
     ~FileReader() override;
     FileReader(const FileReader&) = delete;
@@ -47,7 +47,7 @@ public:
     int64_t Tell() const override { return pos_; }
     int64_t Size() const override { return size_; }
 
-private:
+  private:
     int fd_ = -1;
     int64_t pos_ = 0;
     int64_t size_ = -1;
@@ -55,7 +55,7 @@ private:
 
 // A caller-owned buffer read as a byte source; the buffer must outlive it.
 class MemorySource final : public ByteSource {
-public:
+  public:
     MemorySource(const void* data, size_t size)
         : data_(static_cast<const unsigned char*>(data)), size_(static_cast<int64_t>(size)) {}
 
@@ -64,7 +64,7 @@ public:
     int64_t Tell() const override { return pos_; }
     int64_t Size() const override { return size_; }
 
-private:
+  private:
     const unsigned char* data_;
     int64_t size_;
     int64_t pos_ = 0;

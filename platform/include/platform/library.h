@@ -13,7 +13,7 @@ struct SymbolSlot {
 
 // A shared library loaded with dlopen; unloaded when destroyed.
 class SharedLibrary {
-public:
+  public:
     SharedLibrary() = default;
     ~SharedLibrary();
     SharedLibrary(const SharedLibrary&) = delete;
@@ -31,7 +31,7 @@ public:
     // Returns the number of symbols that could not be found (0 = complete).
     int Bind(const SymbolSlot* table, size_t count) const;
 
-private:
+  private:
     void* handle_ = nullptr;
 };
 

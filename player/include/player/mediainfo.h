@@ -11,27 +11,27 @@ enum MediaStreamKind { kMediaStreamVideo = 1, kMediaStreamImage = 5 };
 
 // Where the probe learns a file's picture size.
 class IFrameSizeSource {
-public:
+  public:
     virtual ~IFrameSizeSource() = default;
     virtual void FrameSize(const char* path, bool isPhoto, int* width, int* height) const = 0;
 };
 
 // A size given by the caller for every file (the command line's --frame).
 class CFixedFrameSize final : public IFrameSizeSource {
-public:
+  public:
     CFixedFrameSize(int width, int height) : m_nWidth(width), m_nHeight(height) {}
     void FrameSize(const char*, bool, int* width, int* height) const override {
         *width = m_nWidth;
         *height = m_nHeight;
     }
 
-private:
+  private:
     int m_nWidth;
     int m_nHeight;
 };
 
 class CMediaInfo final : public IFrameSizeSource {
-public:
+  public:
     CMediaInfo();
     ~CMediaInfo() override = default;
     CMediaInfo(const CMediaInfo&) = delete;
@@ -47,7 +47,7 @@ public:
     // kind (videos); 0 for a value that cannot be read.
     void FrameSize(const char* path, bool isPhoto, int* width, int* height) const override;
 
-private:
+  private:
     using NewFn = void* (*)();
     using DeleteFn = void (*)(void*);
     using OpenFn = size_t (*)(void*, const char*);

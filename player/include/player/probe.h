@@ -5,17 +5,17 @@
 #include "player/mediainfo.h"
 
 enum ProbeResult {
-    kProbeOk = 0,           // the file can be shown
-    kProbeRefused = 1,      // unusable calibration, or no trailer and not panoramic
-    kProbeNoMemory = -1,    // the mesh buffers could not be allocated
-    kProbeTooWide = -2,     // a video wider than 1920 pixels
+    kProbeOk = 0,         // the file can be shown
+    kProbeRefused = 1,    // unusable calibration, or no trailer and not panoramic
+    kProbeNoMemory = -1,  // the mesh buffers could not be allocated
+    kProbeTooWide = -2,   // a video wider than 1920 pixels
 };
 
 // Probe state of one window that shows media. Owns the two mesh buffers,
 // which are allocated at the first calibrated probe and kept for later files.
 // Used on the window thread only.
 class CMediaProbe {
-public:
+  public:
     explicit CMediaProbe(const IFrameSizeSource* sizes) : m_pSizes(sizes) {}
     ~CMediaProbe();
     CMediaProbe(const CMediaProbe&) = delete;
@@ -24,14 +24,14 @@ public:
     // Returns a ProbeResult; fills the fields below.
     int Probe(bool isPhoto, const char* path);
 
-    int m_nCameraType = 0;   // 1, 2, or the camera-type reader's error code
-    int m_nWidth = 0;        // picture size from the size source
+    int m_nCameraType = 0;  // 1, 2, or the camera-type reader's error code
+    int m_nWidth = 0;       // picture size from the size source
     int m_nHeight = 0;
-    int m_nViewMode = -1;    // 3 for a single-lens camera, else 2
-    int m_nCalibResult = -1; // the lens reader's result, -1 when none ran
+    int m_nViewMode = -1;       // 3 for a single-lens camera, else 2
+    int m_nCalibResult = -1;    // the lens reader's result, -1 when none ran
     float* m_pMeshA = nullptr;  // StitchMesh buffers (18824 floats each)
     float* m_pMeshB = nullptr;
 
-private:
+  private:
     const IFrameSizeSource* m_pSizes;
 };
