@@ -1,5 +1,7 @@
 #include "calib/containers.h"
 
+#include "bytes.h"
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -7,17 +9,9 @@
 const uint8_t kSphericalUuid[16] = {0xFF, 0xCC, 0x82, 0x63, 0xF8, 0x55, 0x4A, 0x93,
                                     0x88, 0x14, 0x58, 0x7A, 0x02, 0x52, 0x1F, 0xDD};
 
-namespace {
+using namespace calib_detail;
 
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-uint64_t Be64(const uint8_t* p) {
-    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
-}
+namespace {
 
 bool IsType(const uint8_t* t, const char* name) {
     return std::memcmp(t, name, 4) == 0;

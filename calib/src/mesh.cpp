@@ -1,9 +1,13 @@
 #include "calib/mesh.h"
 
+#include "bytes.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
+
+using namespace calib_detail;
 
 namespace {
 
@@ -38,30 +42,6 @@ T Lagrange5(T theta, const Angles& a, const Heights& h) {
         sum += term;
     }
     return sum;
-}
-
-float LittleEndianFloat(const uint8_t* p) {
-    const uint32_t bits =
-        uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-}
-
-int32_t LittleEndianInt(const uint8_t* p) {
-    const uint32_t bits =
-        uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-    int32_t v;
-    std::memcpy(&v, &bits, 4);
-    return v;
-}
-
-// Truncation toward zero, defined for NaN and out-of-range values.
-int TruncToInt(float v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0f) return 2147483647;
-    if (v <= -2147483648.0f) return -2147483647 - 1;
-    return static_cast<int>(v);
 }
 
 // Upper bound first, then negative values become 0.
@@ -136,20 +116,20 @@ double LensImageHeight(double theta, const LensModel& model, double scale) {
 }
 
 void DecodeDualLensRecord(const uint8_t* b, DualLensRecord* out) {
-    out->fov = LittleEndianFloat(b + 12);
-    out->model = LittleEndianInt(b + 16);
-    out->cx1 = LittleEndianFloat(b + 20);
-    out->cy1 = LittleEndianFloat(b + 24);
-    out->r1 = LittleEndianFloat(b + 28);
-    out->cx2 = LittleEndianFloat(b + 32);
-    out->cy2 = LittleEndianFloat(b + 36);
-    out->r2 = LittleEndianFloat(b + 40);
-    out->radialBase = LittleEndianFloat(b + 44);
-    out->n = LittleEndianInt(b + 48);
+    out->fov = LeFloat(b + 12);
+    out->model = LeInt32(b + 16);
+    out->cx1 = LeFloat(b + 20);
+    out->cy1 = LeFloat(b + 24);
+    out->r1 = LeFloat(b + 28);
+    out->cx2 = LeFloat(b + 32);
+    out->cy2 = LeFloat(b + 36);
+    out->r2 = LeFloat(b + 40);
+    out->radialBase = LeFloat(b + 44);
+    out->n = LeInt32(b + 48);
     for (int i = 0; i < kMaxSeamLines; ++i) {
         for (int k = 0; k < 4; ++k) {
-            out->lines1[i][k] = LittleEndianFloat(b + 52 + 16 * i + 4 * k);
-            out->lines2[i][k] = LittleEndianFloat(b + 852 + 16 * i + 4 * k);
+            out->lines1[i][k] = LeFloat(b + 52 + 16 * i + 4 * k);
+            out->lines2[i][k] = LeFloat(b + 852 + 16 * i + 4 * k);
         }
     }
 }

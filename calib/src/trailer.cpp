@@ -6,6 +6,7 @@
 #include <limits>
 #include <mutex>
 
+#include "bytes.h"
 #include "calib/cipher.h"
 #include "calib/containers.h"
 #include "calib/mesh.h"
@@ -13,6 +14,8 @@
 const char kTrailerMarker[17] = "QUARTZNEBULAFORM";
 const uint8_t kTrailerKey[16] = {'5', '8', '3', '0', '1', '9', '4', '7',
                                  '2', '6', '0', '5', '8', '3', '7', '1'};
+
+using namespace calib_detail;
 
 namespace {
 
@@ -22,28 +25,6 @@ constexpr uint16_t kTypeCameraText = 3;
 constexpr uint16_t kTypeCameraType = 5;
 constexpr uint16_t kTypeLensRecord = 7;
 constexpr uint16_t kSingleLensRecordBytes = 28;
-
-uint16_t Le16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t Le32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
-float LeFloat(const uint8_t* p) {
-    const uint32_t bits = Le32(p);
-    float f;
-    std::memcpy(&f, &bits, 4);
-    return f;
-}
-
-// Truncation toward zero that stays defined for NaN and out-of-range values
-// (a damaged record must not be undefined behaviour).
-int32_t TruncToInt(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (v <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(v);
-}
 
 // Process-wide single-lens circles, guarded by their mutex (readers may be
 // called from the window thread and from a converter's worker).

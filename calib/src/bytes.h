@@ -1,0 +1,47 @@
+// Byte-order reads and safe conversions shared by the calibration sources.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+namespace calib_detail {
+
+inline uint16_t Le16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+inline uint32_t Le32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+inline int32_t LeInt32(const uint8_t* p) {
+    const uint32_t bits = Le32(p);
+    int32_t v;
+    std::memcpy(&v, &bits, 4);
+    return v;
+}
+inline float LeFloat(const uint8_t* p) {
+    const uint32_t bits = Le32(p);
+    float f;
+    std::memcpy(&f, &bits, 4);
+    return f;
+}
+
+inline uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+inline uint32_t Be32(const uint8_t* p) {
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
+}
+inline uint64_t Be64(const uint8_t* p) {
+    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
+}
+
+// Truncation toward zero that stays defined for NaN and out-of-range values
+// (a damaged record must not be undefined behaviour).
+inline int32_t TruncToInt(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return INT32_MAX;
+    if (v <= -2147483648.0) return INT32_MIN;
+    return static_cast<int32_t>(v);
+}
+
+}  // namespace calib_detail
