@@ -261,6 +261,10 @@ TEST_F(Readers, DamagedLensValuesStayDefined) {
     Mesh m;
     const float nan = std::nanf("");
     EXPECT_LE(SinglePhoto(TrailerOf(SingleRecords(nan, 1e30f, -1e30f)), 1920, 1080, &m), 1);
+    // A huge radius is reported once, then compared again without overflow.
+    const auto huge = TrailerOf(SingleRecords(960, 540, 1e30f));
+    EXPECT_EQ(SinglePhoto(huge, 1920, 1080, &m), kCalibCircleChanged);
+    EXPECT_EQ(SinglePhoto(huge, 1920, 1080, &m), kCalibOk);
     sample::DualLensValues v;
     v.cx1 = nan;
     v.r2 = 1e38f;

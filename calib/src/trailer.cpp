@@ -203,7 +203,7 @@ int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer co
     g_currentCircle = LensCircle{x, y, r};
     const int32_t rInt = TruncToInt(r);
     if (g_reportedCircle.x == x && g_reportedCircle.y == y &&
-        static_cast<int32_t>(g_reportedCircle.r) == rInt) {
+        TruncToInt(g_reportedCircle.r) == rInt) {
         return kCalibOk;
     }
     g_reportedCircle = LensCircle{x, y, static_cast<float>(rInt)};
