@@ -6,7 +6,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -95,6 +99,90 @@ size_t MemorySource::Read(void* dst, size_t n) {
 
 bool MemorySource::Seek(int64_t offset, SeekOrigin origin) {
     return ResolveSeek(pos_, size_, offset, origin, &pos_);
+}
+
+}  // namespace platform
+
+namespace platform {
+
+FileWriter::~FileWriter() { Close(); }
+
+int FileWriter::Open(const char* path) {
+    Close();
+    if (path == nullptr || path[0] == '\0') return -1;
+    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return -2;
+    fd_ = fd;
+    failed_ = false;
+    written_ = 0;
+    used_ = 0;
+    return 0;
+}
+
+bool FileWriter::Flush() {
+    size_t done = 0;
+    while (done < used_) {
+        const ssize_t n = ::write(fd_, buf_ + done, used_ - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    used_ = 0;
+    return !failed_;
+}
+
+bool FileWriter::Write(const void* src, size_t n) {
+    if (fd_ < 0 || failed_) return false;
+    const auto* p = static_cast<const unsigned char*>(src);
+    written_ += n;
+    while (n > 0) {
+        const size_t take = std::min(n, sizeof(buf_) - used_);
+        std::memcpy(buf_ + used_, p, take);
+        used_ += take;
+        p += take;
+        n -= take;
+        if (used_ == sizeof(buf_) && !Flush()) return false;
+    }
+    return true;
+}
+
+bool FileWriter::Close() {
+    if (fd_ < 0) return false;
+    bool ok = Flush();
+    ok = (::close(fd_) == 0) && ok;
+    fd_ = -1;
+    return ok && !failed_;
+}
+
+bool MemorySink::Write(const void* src, size_t n) {
+    data_.append(static_cast<const unsigned char*>(src), n);
+    return true;
+}
+
+std::string TempPathBeside(const char* path) {
+    if (path == nullptr || path[0] == '\0') return std::string();
+    std::string dir = path;
+    const size_t slash = dir.rfind('/');
+    dir = slash == std::string::npos ? std::string(".") : dir.substr(0, slash == 0 ? 1 : slash);
+    std::string tmpl = dir + (dir.back() == '/' ? "" : "/") + ".orbivue-XXXXXX";
+    std::vector<char> buf(tmpl.begin(), tmpl.end());
+    buf.push_back('\0');
+    const int fd = ::mkstemp(buf.data());
+    if (fd < 0) return std::string();
+    ::close(fd);
+    return std::string(buf.data());
+}
+
+int RenameFile(const char* from, const char* to) { return ::rename(from, to) == 0 ? 0 : -1; }
+
+int RemoveFile(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+
+bool FileExists(const char* path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0;
 }
 
 }  // namespace platform

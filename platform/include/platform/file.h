@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace platform {
 
@@ -69,5 +70,63 @@ class MemorySource final : public ByteSource {
     int64_t size_;
     int64_t pos_ = 0;
 };
+
+}  // namespace platform
+
+namespace platform {
+
+// Where encoders write their bytes.
+class ByteSink {
+public:
+    virtual ~ByteSink() = default;
+    // Writes all n bytes; false on any failure (the sink stays failed).
+    virtual bool Write(const void* src, size_t n) = 0;
+};
+
+// A file opened for writing (created or truncated). Writes are buffered;
+// Close reports whether everything reached the file.
+class FileWriter final : public ByteSink {
+public:
+    FileWriter() = default;
+    ~FileWriter() override;
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    // Returns 0, -1 for a null or empty path, -2 when the file cannot be created.
+    int Open(const char* path);
+    bool Write(const void* src, size_t n) override;
+    // Flushes and closes; false when any write, the flush or the close failed.
+    bool Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    uint64_t BytesWritten() const { return written_; }
+
+private:
+    bool Flush();
+    int fd_ = -1;
+    bool failed_ = false;
+    uint64_t written_ = 0;
+    size_t used_ = 0;
+    unsigned char buf_[1 << 16];
+};
+
+// A sink that keeps the bytes in memory (tests, fuzzers).
+class MemorySink final : public ByteSink {
+public:
+    bool Write(const void* src, size_t n) override;
+    const unsigned char* data() const { return data_.data(); }
+    size_t size() const { return data_.size(); }
+
+private:
+    std::basic_string<unsigned char> data_;
+};
+
+// A new, unused file name in the folder of path, for writing a file that is
+// renamed over path only when it is complete. Empty when none can be made.
+std::string TempPathBeside(const char* path);
+// Replaces `to` by `from` (same file system). Returns 0 or -1.
+int RenameFile(const char* from, const char* to);
+// Deletes a file; 0 or -1.
+int RemoveFile(const char* path);
+bool FileExists(const char* path);
 
 }  // namespace platform
