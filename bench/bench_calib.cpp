@@ -132,5 +132,3 @@ void BM_BuildDualLensMesh(benchmark::State& state) {
 BENCHMARK(BM_BuildDualLensMesh)->Arg(0)->Arg(50)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-BENCHMARK_MAIN();

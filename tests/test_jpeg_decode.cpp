@@ -1,1 +1,576 @@
-// placeholder
+// The baseline JPEG decoder, checked against libjpeg-turbo's raw planar output.
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "../calib/src/jpeg_tables.h"
+#include "calib/jpeg.h"
+#include "platform/file.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct TurboError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+};
+void TurboErrorExit(j_common_ptr cinfo) {
+    longjmp(reinterpret_cast<TurboError*>(cinfo->err)->jump, 1);
+}
+void TurboQuiet(j_common_ptr, int) {}
+
+struct EncodeOptions {
+    int width = 33, height = 17;
+    int components = 3;
+    int h = 2, v = 2;  // luma sampling; chroma is 1x1
+    int quality = 90;
+    int restart = 0;  // MCUs per interval
+    bool progressive = false;
+    bool arithmetic = false;
+    bool separateScans = false;
+    std::vector<Bytes> app1;  // APP1 payloads, in order
+};
+
+// A picture with edges, gradients and noise, so every coefficient gets used.
+uint8_t Sample(int x, int y, int c, uint32_t seed) {
+    const uint32_t n = (static_cast<uint32_t>(x) * 73856093u) ^
+                       (static_cast<uint32_t>(y) * 19349663u) ^
+                       (seed + static_cast<uint32_t>(c) * 83492791u);
+    const int base = (x * (3 + c) + y * (5 - c)) & 255;
+    return static_cast<uint8_t>(((x / 7 + y / 5) & 1 ? base : 255 - base) ^ (n >> 29));
+}
+
+Bytes EncodeTurbo(const EncodeOptions& o, uint32_t seed = 1) {
+    jpeg_compress_struct cinfo;
+    TurboError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = TurboErrorExit;
+    unsigned char* out = nullptr;
+    unsigned long outSize = 0;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_compress(&cinfo);
+        std::free(out);
+        return {};
+    }
+    jpeg_create_compress(&cinfo);
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = static_cast<JDIMENSION>(o.width);
+    cinfo.image_height = static_cast<JDIMENSION>(o.height);
+    cinfo.input_components = o.components;
+    cinfo.in_color_space = o.components == 3 ? JCS_YCbCr : JCS_GRAYSCALE;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, o.quality, TRUE);
+    if (o.components == 3) {
+        cinfo.comp_info[0].h_samp_factor = o.h;
+        cinfo.comp_info[0].v_samp_factor = o.v;
+    }
+    cinfo.restart_interval = static_cast<unsigned>(o.restart);
+    if (o.progressive) jpeg_simple_progression(&cinfo);
+    cinfo.arith_code = o.arithmetic ? TRUE : FALSE;
+    std::vector<jpeg_scan_info> scans;
+    if (o.separateScans) {
+        for (int c = 0; c < o.components; ++c) scans.push_back({1, {c, 0, 0, 0}, 0, 63, 0, 0});
+        cinfo.scan_info = scans.data();
+        cinfo.num_scans = o.components;
+    }
+    cinfo.write_JFIF_header = o.app1.empty() ? TRUE : FALSE;
+    jpeg_start_compress(&cinfo, TRUE);
+    for (const Bytes& a : o.app1) {
+        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, a.data(), static_cast<unsigned>(a.size()));
+    }
+    std::vector<uint8_t> row(static_cast<size_t>(o.width * o.components));
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const int y = static_cast<int>(cinfo.next_scanline);
+        for (int x = 0; x < o.width; ++x) {
+            for (int c = 0; c < o.components; ++c)
+                row[x * o.components + c] = Sample(x, y, c, seed);
+        }
+        JSAMPROW rp = row.data();
+        jpeg_write_scanlines(&cinfo, &rp, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    Bytes bytes(out, out + outSize);
+    std::free(out);
+    return bytes;
+}
+
+struct Planes {
+    int widths[3] = {0, 0, 0};
+    int rows[3] = {0, 0, 0};
+    Bytes p[3];
+};
+
+// libjpeg-turbo's raw decode, padded to whole blocks. False on an error or a warning.
+bool DecodeTurbo(const Bytes& bytes, Planes* out) {
+    jpeg_decompress_struct cinfo;
+    TurboError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = TurboErrorExit;
+    err.mgr.emit_message = TurboQuiet;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.raw_data_out = TRUE;
+    cinfo.out_color_space = cinfo.jpeg_color_space;
+    jpeg_start_decompress(&cinfo);
+    const int nc = cinfo.num_components;
+    const int imcuRows = static_cast<int>((cinfo.output_height + cinfo.max_v_samp_factor * 8 - 1) /
+                                          (cinfo.max_v_samp_factor * 8));
+    std::vector<std::vector<JSAMPROW>> ptrs(nc);
+    for (int c = 0; c < nc; ++c) {
+        const jpeg_component_info& ci = cinfo.comp_info[c];
+        out->widths[c] = static_cast<int>(ci.width_in_blocks * 8);
+        out->rows[c] = imcuRows * ci.v_samp_factor * 8;
+        out->p[c].assign(static_cast<size_t>(out->widths[c]) * out->rows[c], 0);
+    }
+    JSAMPARRAY arrays[3];
+    for (int r = 0; r < imcuRows; ++r) {
+        for (int c = 0; c < nc; ++c) {
+            const int n = cinfo.comp_info[c].v_samp_factor * 8;
+            ptrs[c].resize(n);
+            for (int i = 0; i < n; ++i) {
+                ptrs[c][i] = out->p[c].data() + static_cast<size_t>(r * n + i) * out->widths[c];
+            }
+            arrays[c] = ptrs[c].data();
+        }
+        jpeg_read_raw_data(&cinfo, arrays, static_cast<JDIMENSION>(cinfo.max_v_samp_factor * 8));
+    }
+    jpeg_finish_decompress(&cinfo);
+    const bool clean = err.mgr.num_warnings == 0;
+    jpeg_destroy_decompress(&cinfo);
+    return clean;
+}
+
+struct Ours {
+    int rc = kJpegOk;
+    int layout = -1, factor = 0, width = 0, height = 0;
+    Planes planes;
+};
+
+Ours DecodeOurs(const Bytes& bytes, JpegExifCarry* carry = nullptr) {
+    Ours o;
+    platform::MemorySource src(bytes.data(), bytes.size());
+    JpegDecoder dec;
+    const JpegAllocator alloc = DefaultJpegAllocator();
+    o.rc = dec.Open(src, alloc, carry);
+    if (o.rc != kJpegOk) return o;
+    o.layout = dec.Layout();
+    o.factor = dec.ChromaFactor();
+    o.width = dec.Width();
+    o.height = dec.Height();
+    const int w = dec.OutputWidth(), h = dec.OutputHeight();
+    int cw = w, chv = 1;
+    switch (o.layout) {
+        case kJpeg420:
+            cw = w / 2, chv = 2;
+            break;
+        case kJpeg422:
+            cw = w / 2;
+            break;
+        case kJpeg440:
+            chv = 2;
+            break;
+        case kJpegHorizontalF:
+            cw = w / o.factor;
+            break;
+        default:
+            break;
+    }
+    Planes& p = o.planes;
+    p.widths[0] = w;
+    p.rows[0] = h;
+    const int nc = o.layout == kJpegGrey ? 1 : 3;
+    for (int c = 1; c < nc; ++c) {
+        p.widths[c] = cw;
+        p.rows[c] = h / chv;
+    }
+    // Guard bytes around each plane catch writes outside it.
+    for (int c = 0; c < nc; ++c)
+        p.p[c].assign(static_cast<size_t>(p.widths[c]) * p.rows[c] + 64, 0xA5);
+    int y = 0;
+    for (;;) {
+        int rows = 0;
+        o.rc =
+            dec.DecodeStrip(p.p[0].data() + static_cast<size_t>(y) * w, static_cast<size_t>(w),
+                            nc == 3 ? p.p[1].data() + static_cast<size_t>(y / chv) * cw : nullptr,
+                            nc == 3 ? p.p[2].data() + static_cast<size_t>(y / chv) * cw : nullptr,
+                            static_cast<size_t>(cw), &rows);
+        if (o.rc != kJpegOk || rows == 0) break;
+        y += rows;
+    }
+    if (o.rc == kJpegOk) {
+        EXPECT_EQ(y, h);
+    }
+    for (int c = 0; c < nc; ++c) {
+        const Bytes& b = p.p[c];
+        for (size_t i = b.size() - 64; i < b.size(); ++i) EXPECT_EQ(b[i], 0xA5) << "plane " << c;
+    }
+    return o;
+}
+
+// PSNR of our plane against the matching part of libjpeg-turbo's padded plane.
+double PlanePsnr(const Planes& ours, const Planes& ref, int c) {
+    double se = 0;
+    const int w = ours.widths[c], h = ours.rows[c];
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            const double d = double(ours.p[c][static_cast<size_t>(y) * w + x]) -
+                             double(ref.p[c][static_cast<size_t>(y) * ref.widths[c] + x]);
+            se += d * d;
+        }
+    }
+    if (se == 0) return 1000;
+    return 10 * std::log10(255.0 * 255.0 * w * h / se);
+}
+
+void ExpectMatchesTurbo(const Bytes& bytes, const std::string& what) {
+    Planes ref;
+    ASSERT_TRUE(DecodeTurbo(bytes, &ref)) << what;
+    const Ours o = DecodeOurs(bytes);
+    ASSERT_EQ(o.rc, kJpegOk) << what;
+    const int nc = o.layout == kJpegGrey ? 1 : 3;
+    for (int c = 0; c < nc; ++c) {
+        ASSERT_LE(o.planes.widths[c], ref.widths[c]) << what;
+        ASSERT_LE(o.planes.rows[c], ref.rows[c]) << what;
+        // Same integer transform: expect exact samples.
+        EXPECT_GE(PlanePsnr(o.planes, ref, c), 999) << what << " plane " << c;
+    }
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes b;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return b;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) b.insert(b.end(), buf, buf + n);
+    std::fclose(f);
+    return b;
+}
+
+TEST(JpegDecode, MatchesLibjpegTurboAcrossLayoutsSizesAndRestarts) {
+    struct Kind {
+        int components, h, v, layout;
+    } kinds[] = {{3, 2, 2, kJpeg420}, {3, 2, 1, kJpeg422},         {3, 1, 2, kJpeg440},
+                 {3, 1, 1, kJpeg444}, {3, 4, 1, kJpegHorizontalF}, {1, 1, 1, kJpegGrey}};
+    const int sizes[][2] = {{1, 1}, {33, 17}, {64, 48}, {129, 70}};
+    for (const Kind& k : kinds) {
+        for (const auto& s : sizes) {
+            for (int restart : {0, 1, 3}) {
+                EncodeOptions o;
+                o.components = k.components;
+                o.h = k.h;
+                o.v = k.v;
+                o.width = s[0];
+                o.height = s[1];
+                o.restart = restart;
+                o.quality = restart == 3 ? 100 : 90;
+                const Bytes b = EncodeTurbo(o);
+                const std::string what = "layout " + std::to_string(k.layout) + " " +
+                                         std::to_string(s[0]) + "x" + std::to_string(s[1]) +
+                                         " restart " + std::to_string(restart);
+                ASSERT_FALSE(b.empty()) << what;
+                ExpectMatchesTurbo(b, what);
+                const Ours ours = DecodeOurs(b);
+                EXPECT_EQ(ours.layout, k.layout) << what;
+                EXPECT_EQ(ours.factor, k.layout == kJpegHorizontalF ? 4 : 0) << what;
+                EXPECT_EQ(ours.width, s[0]);
+                EXPECT_EQ(ours.height, s[1]);
+            }
+        }
+    }
+}
+
+TEST(JpegDecode, MatchesLibjpegTurboOnCameraFiles) {
+    const std::string goexif = "/usr/share/gocode/src/github.com/rwcarlsen/goexif/exif/";
+    std::vector<std::string> files = {
+        goexif + "sample1.jpg", "/usr/share/xplanet/images/earth.jpg",
+        "/usr/share/hugin/xrc/data/help_en_EN/Big_ben_equirectangular.jpg"};
+    for (const char* dir : {"samples/", "corrupt/"}) {
+        const std::string cmd = "ls " + goexif + dir + "*.jpg 2>/dev/null";
+        FILE* p = popen(cmd.c_str(), "r");
+        ASSERT_NE(p, nullptr);
+        char line[1024];
+        while (std::fgets(line, sizeof(line), p)) {
+            std::string s(line);
+            while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+            files.push_back(s);
+        }
+        pclose(p);
+    }
+    int matched = 0;
+    for (const std::string& f : files) {
+        const Bytes b = ReadFile(f);
+        if (b.empty()) continue;
+        Planes ref;
+        if (DecodeTurbo(b, &ref)) {
+            ExpectMatchesTurbo(b, f);
+            ++matched;
+        } else {
+            // Truncated or damaged: any result code will do, as long as nothing breaks.
+            DecodeOurs(b);
+        }
+    }
+    EXPECT_GE(matched, 3);
+}
+
+TEST(JpegDecode, FastIdctMatchesReference) {
+    // Exact on coefficients of real 8x8 sample blocks (noise included, so outputs
+    // saturate too); any input at all must still be safe.
+    std::mt19937 rng(7);
+    double basis[8][8];
+    for (int u = 0; u < 8; ++u) {
+        for (int x = 0; x < 8; ++x) {
+            basis[u][x] = (u ? 0.5 : 0.5 / std::sqrt(2.0)) * std::cos((2 * x + 1) * u * M_PI / 16);
+        }
+    }
+    for (int iter = 0; iter < 20000; ++iter) {
+        int16_t coef[64] = {};
+        uint16_t quant[64];
+        const bool garbage = iter % 10 == 0;
+        const int qmax = iter % 3 == 0 ? 2 : 60;
+        for (int i = 0; i < 64; ++i) {
+            quant[i] = static_cast<uint16_t>(1 + rng() % (garbage ? 65535 : qmax));
+        }
+        if (garbage) {
+            for (int i = 0; i < 64; ++i) coef[i] = static_cast<int16_t>(rng());
+        } else {
+            double px[64];
+            const int smooth = static_cast<int>(rng() % 3);
+            for (int i = 0; i < 64; ++i) {
+                px[i] = smooth == 0 ? double(rng() % 256) : double((i % 8) * 30 + (i / 8) * 5);
+            }
+            for (int v = 0; v < 8; ++v) {
+                for (int u = 0; u < 8; ++u) {
+                    double f = 0;
+                    for (int y = 0; y < 8; ++y) {
+                        for (int x = 0; x < 8; ++x)
+                            f += (px[y * 8 + x] - 128) * basis[u][x] * basis[v][y];
+                    }
+                    coef[v * 8 + u] = static_cast<int16_t>(std::lround(f / quant[v * 8 + u]));
+                }
+            }
+        }
+        uint8_t a[8 * 10], b[8 * 10];
+        JpegIdctReference(coef, quant, a, 10);
+        JpegIdctFast(coef, quant, b, 10);
+        if (garbage) continue;
+        for (int r = 0; r < 8; ++r) {
+            ASSERT_EQ(0, std::memcmp(a + r * 10, b + r * 10, 8)) << "iteration " << iter;
+        }
+    }
+}
+
+TEST(JpegDecode, RestartMarkersMustComeInOrder) {
+    EncodeOptions o;
+    o.width = 64;
+    o.height = 64;
+    o.restart = 2;
+    Bytes b = EncodeTurbo(o);
+    // Swap RST1 for RST2: the decoder must notice rather than decode on.
+    size_t at = 0;
+    for (size_t i = 2; i + 1 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] == 0xD1) {
+            at = i + 1;
+            break;
+        }
+    }
+    ASSERT_NE(at, 0u);
+    b[at] = 0xD2;
+    EXPECT_EQ(DecodeOurs(b).rc, kJpegCorruptData);
+}
+
+Bytes Payload(size_t n, uint8_t seed) {
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(seed + i * 7 + (i >> 8));
+    return b;
+}
+
+TEST(JpegDecode, CarriesApp1Segments) {
+    const JpegAllocator alloc = DefaultJpegAllocator();
+    {
+        // A long Exif keeps its length and first 736 bytes; the rest reads zero.
+        EncodeOptions o;
+        o.app1 = {Payload(20000, 3)};
+        JpegExifCarry carry;
+        ASSERT_EQ(DecodeOurs(EncodeTurbo(o), &carry).rc, kJpegOk);
+        ASSERT_EQ(carry.size, 19996u);
+        EXPECT_EQ(0, std::memcmp(carry.data, o.app1[0].data() + 4, 736));
+        size_t nonzero = 0;
+        for (size_t i = 736; i < carry.size; ++i) nonzero += carry.data[i] != 0;
+        EXPECT_EQ(nonzero, 0u);
+        JpegReleaseExif(&carry, alloc);
+        EXPECT_EQ(carry.data, nullptr);
+        EXPECT_EQ(carry.size, 0u);
+    }
+    {
+        // Later segments follow with their own marker and length, cut at 736 bytes in all;
+        // one too large for a single segment is dropped. A segment under 4 bytes carries nothing.
+        EncodeOptions o;
+        o.app1 = {Payload(3, 1), Payload(500, 9), Payload(300, 50), Payload(65000, 2),
+                  Payload(10, 77)};
+        JpegExifCarry carry;
+        ASSERT_EQ(DecodeOurs(EncodeTurbo(o), &carry).rc, kJpegOk);
+        ASSERT_EQ(carry.size, 496u + 304u + 14u);
+        Bytes want(carry.size, 0);
+        std::memcpy(want.data(), o.app1[1].data() + 4, 496);
+        const uint8_t head[4] = {0xFF, 0xE1, 0x01, 0x2E};  // 300 + 2
+        std::memcpy(want.data() + 496, head, 4);
+        std::memcpy(want.data() + 500, o.app1[2].data(), 236);
+        EXPECT_EQ(Bytes(carry.data, carry.data + carry.size), want);
+        JpegReleaseExif(&carry, alloc);
+    }
+    {
+        // No carry asked for: segments are skipped. A truncated APP1 is an early end.
+        EncodeOptions o;
+        o.app1 = {Payload(2000, 5)};
+        Bytes b = EncodeTurbo(o);
+        EXPECT_EQ(DecodeOurs(b, nullptr).rc, kJpegOk);
+        b.resize(1000);
+        JpegExifCarry carry;
+        EXPECT_EQ(DecodeOurs(b, &carry).rc, kJpegPrematureEnd);
+        EXPECT_EQ(carry.data, nullptr);
+        EXPECT_EQ(carry.size, 0u);
+        EXPECT_EQ(DecodeOurs(b, nullptr).rc, kJpegPrematureEnd);
+    }
+}
+
+TEST(JpegDecode, RefusesUnsupportedKinds) {
+    EncodeOptions o;
+    o.progressive = true;
+    EXPECT_EQ(DecodeOurs(EncodeTurbo(o)).rc, kJpegUnsupported);
+    o.progressive = false;
+    o.separateScans = true;
+    EXPECT_EQ(DecodeOurs(EncodeTurbo(o)).rc, kJpegUnsupported);
+    o.separateScans = false;
+    o.arithmetic = true;
+    const Bytes arith = EncodeTurbo(o);
+    if (!arith.empty()) {
+        EXPECT_EQ(DecodeOurs(arith).rc, kJpegUnsupported);
+    }
+    o.arithmetic = false;
+    o.h = 3;  // luma 3x1
+    EXPECT_EQ(DecodeOurs(EncodeTurbo(o)).rc, kJpegUnsupported);
+
+    // Patch the frame header of a baseline file: lossless, 12-bit, 4:2:0 with SOF1 still fine.
+    o.h = 2;
+    const Bytes base = EncodeTurbo(o);
+    size_t sof = 0;
+    for (size_t i = 2; i + 1 < base.size(); ++i) {
+        if (base[i] == 0xFF && base[i + 1] == 0xC0) {
+            sof = i;
+            break;
+        }
+    }
+    ASSERT_NE(sof, 0u);
+    for (uint8_t m : {0xC3, 0xC5, 0xC9, 0xCB, 0xCF}) {
+        Bytes b = base;
+        b[sof + 1] = m;
+        EXPECT_EQ(DecodeOurs(b).rc, kJpegUnsupported) << int(m);
+    }
+    Bytes b = base;
+    b[sof + 4] = 12;
+    EXPECT_EQ(DecodeOurs(b).rc, kJpegUnsupported);
+    b = base;
+    b[sof + 1] = 0xC1;
+    EXPECT_EQ(DecodeOurs(b).rc, kJpegOk);
+}
+
+TEST(JpegDecode, CorruptAndTruncatedInputsGiveCodes) {
+    EXPECT_EQ(DecodeOurs(Bytes{}).rc, kJpegPrematureEnd);
+    EXPECT_EQ(DecodeOurs(Bytes{'G', 'I', 'F', '8', '9', 'a'}).rc, kJpegCorruptData);
+    EncodeOptions o;
+    o.width = 100;
+    o.height = 60;
+    o.restart = 4;
+    const Bytes good = EncodeTurbo(o);
+    ASSERT_EQ(DecodeOurs(good).rc, kJpegOk);
+    // Cut anywhere before the end of the entropy data: an early end, at Open or in a strip.
+    for (size_t n = 0; n + 2 < good.size(); n += 13) {
+        const Bytes cut(good.begin(), good.begin() + n);
+        EXPECT_EQ(DecodeOurs(cut).rc, kJpegPrematureEnd) << n;
+    }
+    // Damaged bytes: some code or success, never a fault (the planes' guards are checked).
+    std::mt19937 rng(11);
+    for (int iter = 0; iter < 300; ++iter) {
+        Bytes b = good;
+        for (int k = 0; k < 1 + iter % 4; ++k) b[rng() % b.size()] = static_cast<uint8_t>(rng());
+        const int rc = DecodeOurs(b).rc;
+        EXPECT_TRUE(rc == kJpegOk || rc == kJpegCorruptData || rc == kJpegPrematureEnd ||
+                    rc == kJpegUnsupported)
+            << rc;
+    }
+}
+
+struct CountingHeap {
+    int live = 0;
+    int failAfter = -1;  // allocations left before one fails; -1 never
+};
+void* CountingAllocate(void* opaque, size_t bytes) {
+    auto* h = static_cast<CountingHeap*>(opaque);
+    if (h->failAfter == 0) return nullptr;
+    if (h->failAfter > 0) --h->failAfter;
+    ++h->live;
+    return std::malloc(bytes);
+}
+void CountingRelease(void* opaque, void* block) {
+    if (block == nullptr) return;
+    --static_cast<CountingHeap*>(opaque)->live;
+    std::free(block);
+}
+
+TEST(JpegDecode, UsesCallersAllocatorAndChecksArguments) {
+    EncodeOptions o;
+    o.app1 = {Payload(100, 1), Payload(50, 2)};
+    const Bytes b = EncodeTurbo(o);
+    for (int failAfter = 0; failAfter < 8; ++failAfter) {
+        CountingHeap heap;
+        heap.failAfter = failAfter;
+        const JpegAllocator alloc{&CountingAllocate, &CountingRelease, &heap};
+        platform::MemorySource src(b.data(), b.size());
+        JpegExifCarry carry;
+        JpegDecoder dec;
+        const int rc = dec.Open(src, alloc, &carry);
+        EXPECT_TRUE(rc == kJpegOk || rc == kJpegNoMemory) << rc;
+        if (rc == kJpegOk) {
+            EXPECT_EQ(carry.size, 96u + 54u);
+        }
+        dec.Close();
+        JpegReleaseExif(&carry, alloc);
+        EXPECT_EQ(heap.live, 0) << failAfter;
+    }
+
+    JpegDecoder dec;
+    uint8_t buf[64 * 64];
+    int rows = -1;
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 64, &rows), kJpegBadArgument);
+    platform::MemorySource src(b.data(), b.size());
+    ASSERT_EQ(dec.Open(src, DefaultJpegAllocator(), nullptr), kJpegOk);
+    EXPECT_EQ(dec.OutputWidth(), 34);
+    EXPECT_EQ(dec.OutputHeight(), 18);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 64, nullptr), kJpegBadArgument);
+    EXPECT_EQ(dec.DecodeStrip(buf, 33, buf, buf, 64, &rows), kJpegBadArgument);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, nullptr, buf, 64, &rows), kJpegBadArgument);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 16, &rows), kJpegBadArgument);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 17, &rows), kJpegOk);
+    EXPECT_EQ(rows, 16);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 17, &rows), kJpegOk);
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(dec.DecodeStrip(buf, 64, buf, buf, 17, &rows), kJpegOk);
+    EXPECT_EQ(rows, 0);
+}
+
+}  // namespace

@@ -1,1 +1,474 @@
-// placeholder
+// The baseline JPEG encoder: segment layout, tables, edge handling, and its
+// output checked with libjpeg-turbo, djpeg, cjpeg and exiftool.
+#include <gtest/gtest.h>
+#include <jpeglib.h>
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cmath>
+#include <csetjmp>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../calib/src/jpeg_tables.h"
+#include "calib/jpeg.h"
+#include "platform/file.h"
+#include "test_util.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Planes {
+    int w = 0, h = 0;
+    Bytes y, cb, cr;
+    int cw() const { return (w + 1) / 2; }
+    int ch() const { return (h + 1) / 2; }
+};
+
+struct Rgb {
+    int w = 0, h = 0;
+    Bytes px;
+};
+
+struct TurboError {
+    jpeg_error_mgr mgr;
+    jmp_buf jump;
+    int warnings = 0;
+};
+void TurboErrorExit(j_common_ptr cinfo) {
+    longjmp(reinterpret_cast<TurboError*>(cinfo->err)->jump, 1);
+}
+void TurboEmit(j_common_ptr cinfo, int level) {
+    if (level < 0) ++reinterpret_cast<TurboError*>(cinfo->err)->warnings;
+}
+
+// Decodes with libjpeg-turbo to RGB; false on an error or a warning.
+bool DecodeRgb(const Bytes& jpeg, Rgb* out) {
+    jpeg_decompress_struct cinfo;
+    TurboError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = TurboErrorExit;
+    err.mgr.emit_message = TurboEmit;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    cinfo.out_color_space = JCS_RGB;
+    jpeg_start_decompress(&cinfo);
+    out->w = static_cast<int>(cinfo.output_width);
+    out->h = static_cast<int>(cinfo.output_height);
+    out->px.assign(static_cast<size_t>(out->w) * out->h * 3, 0);
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = out->px.data() + static_cast<size_t>(cinfo.output_scanline) * out->w * 3;
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    jpeg_destroy_decompress(&cinfo);
+    return err.warnings == 0;
+}
+
+// RGB to 4:2:0 the way libjpeg does it: fixed-point JFIF equations with 16
+// fractional bits, then 2x2 averages with the alternating bias 1, 2.
+Planes ToPlanes(const Rgb& rgb) {
+    const auto fix = [](double v) { return static_cast<int32_t>(v * 65536.0 + 0.5); };
+    const int32_t half = 1 << 15, offset = 128 << 16;
+    Planes p;
+    p.w = rgb.w;
+    p.h = rgb.h;
+    const size_t n = static_cast<size_t>(p.w) * p.h;
+    p.y.resize(n);
+    Bytes cb(n), cr(n);
+    for (size_t i = 0; i < n; ++i) {
+        const int32_t r = rgb.px[3 * i], g = rgb.px[3 * i + 1], b = rgb.px[3 * i + 2];
+        p.y[i] =
+            static_cast<uint8_t>((fix(0.299) * r + fix(0.587) * g + fix(0.114) * b + half) >> 16);
+        cb[i] = static_cast<uint8_t>(
+            (-fix(0.16874) * r - fix(0.33126) * g + fix(0.5) * b + offset + half - 1) >> 16);
+        cr[i] = static_cast<uint8_t>(
+            (fix(0.5) * r - fix(0.41869) * g - fix(0.08131) * b + offset + half - 1) >> 16);
+    }
+    p.cb.resize(static_cast<size_t>(p.cw()) * p.ch());
+    p.cr.resize(p.cb.size());
+    for (int y = 0; y < p.ch(); ++y) {
+        int bias = 1;
+        for (int x = 0; x < p.cw(); ++x) {
+            const int x0 = 2 * x, x1 = std::min(2 * x + 1, p.w - 1);
+            const int y0 = 2 * y, y1 = std::min(2 * y + 1, p.h - 1);
+            const auto avg = [&](const Bytes& f) {
+                return static_cast<uint8_t>((f[y0 * p.w + x0] + f[y0 * p.w + x1] +
+                                             f[y1 * p.w + x0] + f[y1 * p.w + x1] + bias) >>
+                                            2);
+            };
+            p.cb[y * p.cw() + x] = avg(cb);
+            p.cr[y * p.cw() + x] = avg(cr);
+            bias ^= 3;
+        }
+    }
+    return p;
+}
+
+// A picture with gradients, edges and noise.
+Planes Synthetic(int w, int h) {
+    Planes p;
+    p.w = w;
+    p.h = h;
+    p.y.resize(static_cast<size_t>(w) * h);
+    p.cb.resize(static_cast<size_t>(p.cw()) * p.ch());
+    p.cr.resize(p.cb.size());
+    uint32_t n = 7;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            n = n * 1664525u + 1013904223u;
+            p.y[y * w + x] =
+                static_cast<uint8_t>(((x / 5 + y / 3) & 1 ? x * 7 : 200 - y) ^ (n >> 28));
+        }
+    for (size_t i = 0; i < p.cb.size(); ++i) {
+        p.cb[i] = static_cast<uint8_t>(i * 13);
+        p.cr[i] = static_cast<uint8_t>(255 - i * 5);
+    }
+    return p;
+}
+
+int Encode(const Planes& p, platform::ByteSink& sink, int quality = -1,
+           const Bytes* exif = nullptr) {
+    JpegEncoder enc;
+    int r = enc.Open(sink, p.w, p.h, DefaultJpegAllocator());
+    if (r != kJpegOk) return r;
+    if (quality >= 0) enc.SetQuality(quality);
+    if (exif != nullptr) enc.SetExif(exif->data(), exif->size());
+    r = enc.Encode(p.y.data(), p.w, p.cb.data(), p.cr.data(), p.cw());
+    if (r == kJpegOk) r = enc.Finish();
+    enc.Close();
+    return r;
+}
+
+Bytes EncodeToBytes(const Planes& p, int quality = -1, const Bytes* exif = nullptr) {
+    platform::MemorySink sink;
+    if (Encode(p, sink, quality, exif) != kJpegOk) return {};
+    return Bytes(sink.data(), sink.data() + sink.size());
+}
+
+std::string RunCommand(const std::string& cmd, int* status) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int st = p ? pclose(p) : -1;
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+Bytes ReadFile(const std::string& path) {
+    Bytes b;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return b;
+    uint8_t buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
+    std::fclose(f);
+    return b;
+}
+
+double Psnr(const Rgb& a, const Rgb& b) {
+    double se = 0;
+    for (size_t i = 0; i < a.px.size(); ++i) {
+        const double d = static_cast<double>(a.px[i]) - b.px[i];
+        se += d * d;
+    }
+    return 10.0 * std::log10(255.0 * 255.0 * a.px.size() / se);
+}
+
+struct Segment {
+    uint8_t marker;
+    size_t offset;  // of the 0xFF
+    size_t length;  // the length field; 0 for SOI
+};
+
+// The marker segments up to and including SOS.
+std::vector<Segment> Segments(const Bytes& b) {
+    std::vector<Segment> out;
+    size_t i = 0;
+    while (i + 1 < b.size() && b[i] == 0xFF) {
+        const uint8_t m = b[i + 1];
+        if (m == kJpegSoi) {
+            out.push_back({m, i, 0});
+            i += 2;
+            continue;
+        }
+        if (i + 3 >= b.size()) break;
+        const size_t len = static_cast<size_t>(b[i + 2]) << 8 | b[i + 3];
+        out.push_back({m, i, len});
+        if (m == kJpegSos) break;
+        i += 2 + len;
+    }
+    return out;
+}
+
+// The DQT tables (zigzag order) of our output.
+void QuantTables(const Bytes& b, uint8_t luma[64], uint8_t chroma[64]) {
+    for (const Segment& s : Segments(b)) {
+        if (s.marker != kJpegDqt) continue;
+        for (size_t p = s.offset + 4; p + 65 <= s.offset + 2 + s.length; p += 65) {
+            std::memcpy((b[p] & 15) == 0 ? luma : chroma, &b[p + 1], 64);
+        }
+    }
+}
+
+class FailingSink : public platform::ByteSink {
+  public:
+    explicit FailingSink(size_t budget) : budget_(budget) {}
+    bool Write(const void*, size_t n) override {
+        if (n > budget_) return false;
+        budget_ -= n;
+        return true;
+    }
+
+  private:
+    size_t budget_;
+};
+
+}  // namespace
+
+TEST(JpegEncode, XmpPacketLayout) {
+    static_assert(sizeof(kPanoramaXmpPacket) == 1057, "packet size");
+    const char* ns = "http://ns.adobe.com/xap/1.0/";
+    EXPECT_EQ(std::memcmp(kPanoramaXmpPacket, ns, 28), 0);
+    EXPECT_EQ(kPanoramaXmpPacket[28], 0);
+    EXPECT_EQ(kPanoramaXmpPacket[1056], 0);
+    const std::string xml(reinterpret_cast<const char*>(kPanoramaXmpPacket) + 29, 1027);
+    EXPECT_EQ(xml.find('\0'), std::string::npos);
+    EXPECT_EQ(xml.rfind("<x:xmpmeta", 0), 0u);
+    EXPECT_EQ(xml.substr(xml.size() - 13), "</x:xmpmeta>\n");
+    EXPECT_NE(xml.find("GPano:FullPanoWidthPixels=\"3008\""), std::string::npos);
+
+    EXPECT_EQ(JpegQualityForIndex(0), 90);
+    EXPECT_EQ(JpegQualityForIndex(1), 99);
+    EXPECT_EQ(JpegQualityForIndex(2), 100);
+    EXPECT_EQ(JpegQualityForIndex(7), 99);
+}
+
+TEST(JpegEncode, SegmentOrderWithAndWithoutExif) {
+    const Planes p = Synthetic(40, 24);
+    Bytes exif = {0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
+    for (int withExif = 0; withExif < 2; ++withExif) {
+        const Bytes b = EncodeToBytes(p, -1, withExif ? &exif : nullptr);
+        const std::vector<Segment> s = Segments(b);
+        ASSERT_EQ(s.size(), 7u);
+        const uint8_t order[] = {
+            kJpegSoi, withExif ? kJpegApp1 : kJpegApp0, kJpegApp1, kJpegDqt, kJpegSof0, kJpegDht,
+            kJpegSos};
+        for (size_t i = 0; i < s.size(); ++i) EXPECT_EQ(s[i].marker, order[i]) << i;
+        if (withExif) {
+            EXPECT_EQ(s[1].length, exif.size() + 6);
+            EXPECT_EQ(std::memcmp(&b[s[1].offset + 4], "Exif", 4), 0);
+            EXPECT_EQ(std::memcmp(&b[s[1].offset + 8], exif.data(), exif.size()), 0);
+        } else {
+            const uint8_t jfif[] = {0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0,
+                                    1,    1,    0, 0,  1,   0,   1,   0,   0};
+            EXPECT_EQ(std::memcmp(&b[0] + 2, jfif, sizeof(jfif)), 0);
+        }
+        EXPECT_EQ(b[s[2].offset + 2], 0x04);
+        EXPECT_EQ(b[s[2].offset + 3], 0x23);
+        EXPECT_EQ(std::memcmp(&b[s[2].offset + 4], kPanoramaXmpPacket, 1057), 0);
+        // SOF0: 8-bit, size, Y 2x2 on table 0, chroma 1x1 on table 1.
+        const uint8_t* f = &b[s[4].offset + 4];
+        const uint8_t sof[] = {8, 0, 24, 0, 40, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+        EXPECT_EQ(std::memcmp(f, sof, sizeof(sof)), 0);
+        ASSERT_GE(b.size(), 2u);
+        EXPECT_EQ(b[b.size() - 2], 0xFF);
+        EXPECT_EQ(b[b.size() - 1], kJpegEoi);
+        Rgb rgb;
+        EXPECT_TRUE(DecodeRgb(b, &rgb));
+    }
+}
+
+TEST(JpegEncode, RefusesBadArgumentsAndOversizedExif) {
+    platform::MemorySink sink;
+    JpegEncoder enc;
+    EXPECT_EQ(enc.Open(sink, 0, 8, DefaultJpegAllocator()), kJpegBadArgument);
+    EXPECT_EQ(enc.Open(sink, 8, 70000, DefaultJpegAllocator()), kJpegBadArgument);
+    EXPECT_EQ(enc.Encode(nullptr, 0, nullptr, nullptr, 0), kJpegBadArgument);
+    EXPECT_EQ(enc.Finish(), kJpegBadArgument);
+
+    const Planes p = Synthetic(16, 16);
+    Bytes exif(65535 - 6 + 1, 0);
+    platform::MemorySink big;
+    EXPECT_EQ(Encode(p, big, 90, &exif), kJpegBadArgument);
+    exif.pop_back();  // the largest that fits
+    const Bytes b = EncodeToBytes(p, 90, &exif);
+    ASSERT_FALSE(b.empty());
+    EXPECT_EQ(b[4], 0xFF);
+    EXPECT_EQ(b[5], 0xFF);
+    Rgb rgb;
+    EXPECT_TRUE(DecodeRgb(b, &rgb));
+}
+
+TEST(JpegEncode, QualityTables) {
+    const Planes p = Synthetic(16, 16);
+    uint8_t luma[64], chroma[64];
+    // Quality 90: scale 20 of the example tables; zigzag order.
+    QuantTables(EncodeToBytes(p), luma, chroma);
+    const uint8_t luma90[8] = {3, 2, 2, 3, 2, 2, 3, 3};
+    EXPECT_EQ(std::memcmp(luma, luma90, 8), 0);
+    EXPECT_EQ(luma[63], 20);
+    EXPECT_EQ(chroma[0], 3);
+    EXPECT_EQ(chroma[63], 20);
+    QuantTables(EncodeToBytes(p, JpegQualityForIndex(1)), luma, chroma);
+    EXPECT_EQ(luma[0], 1);   // (2*16 + 50) / 100
+    EXPECT_EQ(luma[63], 2);  // (2*99 + 50) / 100
+    EXPECT_EQ(chroma[63], 2);
+    QuantTables(EncodeToBytes(p, JpegQualityForIndex(2)), luma, chroma);
+    for (int k = 0; k < 64; ++k) {
+        EXPECT_EQ(luma[k], 1);
+        EXPECT_EQ(chroma[k], 1);
+    }
+    // Quality 0 clamps to 1: luma saturates at 255, chroma at 240.
+    QuantTables(EncodeToBytes(p, 0), luma, chroma);
+    EXPECT_EQ(luma[0], 255);
+    EXPECT_EQ(chroma[63], 240);
+
+    // Same quantisation and Huffman tables as libjpeg-turbo's defaults.
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    cinfo.in_color_space = JCS_YCbCr;
+    cinfo.input_components = 3;
+    jpeg_set_defaults(&cinfo);
+    for (int q : {25, 50, 75, 90, 99}) {
+        jpeg_set_quality(&cinfo, q, TRUE);
+        const Bytes b = EncodeToBytes(p, q);
+        QuantTables(b, luma, chroma);
+        for (int k = 0; k < 64; ++k) {
+            EXPECT_EQ(luma[k], cinfo.quant_tbl_ptrs[0]->quantval[kJpegZigzag[k]]) << q << " " << k;
+            EXPECT_EQ(chroma[k], cinfo.quant_tbl_ptrs[1]->quantval[kJpegZigzag[k]])
+                << q << " " << k;
+        }
+        if (q != 90) continue;
+        for (const Segment& s : Segments(b)) {
+            if (s.marker != kJpegDht) continue;
+            ASSERT_EQ(s.length, 2u + 4 * 17 + 2 * 12 + 2 * 162);
+            size_t at = s.offset + 4;
+            for (int t = 0; t < 4; ++t) {
+                const uint8_t id = b[at];
+                JHUFF_TBL* ref =
+                    (id >> 4) ? cinfo.ac_huff_tbl_ptrs[id & 15] : cinfo.dc_huff_tbl_ptrs[id & 15];
+                ASSERT_NE(ref, nullptr);
+                int count = 0;
+                for (int l = 1; l <= 16; ++l) {
+                    EXPECT_EQ(b[at + l], ref->bits[l]) << int{id} << " " << l;
+                    count += ref->bits[l];
+                }
+                for (int i = 0; i < count; ++i) EXPECT_EQ(b[at + 17 + i], ref->huffval[i]);
+                at += 17 + count;
+            }
+        }
+    }
+    jpeg_destroy_compress(&cinfo);
+}
+
+TEST(JpegEncode, OddSizesDecodeAtTheirSize) {
+    const int sizes[][2] = {{33, 17}, {1, 1}, {17, 64}, {250, 3}};
+    for (const auto& s : sizes) {
+        const Planes p = Synthetic(s[0], s[1]);
+        const Bytes b = EncodeToBytes(p, 100);
+        Rgb rgb;
+        ASSERT_TRUE(DecodeRgb(b, &rgb)) << s[0] << "x" << s[1];
+        EXPECT_EQ(rgb.w, s[0]);
+        EXPECT_EQ(rgb.h, s[1]);
+        // At quality 100 the decoded luma stays close to the source, edges included.
+        jpeg_decompress_struct cinfo;
+        jpeg_error_mgr err;
+        cinfo.err = jpeg_std_error(&err);
+        jpeg_create_decompress(&cinfo);
+        jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
+        jpeg_read_header(&cinfo, TRUE);
+        cinfo.out_color_space = JCS_YCbCr;
+        jpeg_start_decompress(&cinfo);
+        Bytes row(static_cast<size_t>(s[0]) * 3);
+        int worst = 0;
+        while (cinfo.output_scanline < cinfo.output_height) {
+            const int y = static_cast<int>(cinfo.output_scanline);
+            JSAMPROW r = row.data();
+            jpeg_read_scanlines(&cinfo, &r, 1);
+            for (int x = 0; x < s[0]; ++x)
+                worst = std::max(worst, std::abs(row[3 * x] - p.y[y * s[0] + x]));
+        }
+        jpeg_finish_decompress(&cinfo);
+        jpeg_destroy_decompress(&cinfo);
+        EXPECT_LE(worst, 2) << s[0] << "x" << s[1];
+    }
+}
+
+TEST(JpegEncode, FailingSinkGivesWriteFailed) {
+    const Planes p = Synthetic(300, 200);
+    const size_t full = EncodeToBytes(p).size();
+    for (size_t budget : {size_t{0}, size_t{1200}, full / 2, full - 1}) {
+        FailingSink sink(budget);
+        EXPECT_EQ(Encode(p, sink), kJpegWriteFailed) << budget;
+    }
+    FailingSink enough(full);
+    EXPECT_EQ(Encode(p, enough), kJpegOk);
+}
+
+// A real photo through ours and through cjpeg at quality 90: djpeg reads ours
+// without a word, and size and PSNR stay close to cjpeg's.
+TEST(JpegEncode, MatchesCjpegOnAPhoto) {
+    const Bytes src = ReadFile("/usr/share/xplanet/images/earth.jpg");
+    Rgb rgb;
+    if (src.empty() || !DecodeRgb(src, &rgb)) GTEST_SKIP() << "no test photo";
+    const Planes p = ToPlanes(rgb);
+    testutil::TempDir dir;
+    const std::string ours = dir.File("ours.jpg"), ppm = dir.File("src.ppm"),
+                      theirs = dir.File("cjpeg.jpg");
+    {
+        platform::FileWriter f;
+        ASSERT_EQ(f.Open(ours.c_str()), 0);
+        ASSERT_EQ(Encode(p, f, 90), kJpegOk);
+        ASSERT_TRUE(f.Close());
+    }
+    {
+        Bytes pnm;
+        const std::string head =
+            "P6\n" + std::to_string(rgb.w) + " " + std::to_string(rgb.h) + "\n255\n";
+        pnm.assign(head.begin(), head.end());
+        pnm.insert(pnm.end(), rgb.px.begin(), rgb.px.end());
+        testutil::WriteBytes(ppm, pnm);
+    }
+    int status = -1;
+    const std::string djpeg = RunCommand("djpeg -outfile /dev/null '" + ours + "' 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(djpeg, "");
+    RunCommand(
+        "cjpeg -quality 90 -sample 2x2 -baseline -outfile '" + theirs + "' '" + ppm + "' 2>&1",
+        &status);
+    ASSERT_EQ(status, 0);
+
+    const Bytes a = ReadFile(ours), b = ReadFile(theirs);
+    Rgb ra, rb;
+    ASSERT_TRUE(DecodeRgb(a, &ra));
+    ASSERT_TRUE(DecodeRgb(b, &rb));
+    // Our headers carry the XMP packet; compare what follows the headers.
+    const double sizeA = static_cast<double>(a.size()) - 1061,
+                 sizeB = static_cast<double>(b.size());
+    const double psnrA = Psnr(rgb, ra), psnrB = Psnr(rgb, rb);
+    std::printf("ours %zu bytes %.3f dB, cjpeg %zu bytes %.3f dB\n", a.size(), psnrA, b.size(),
+                psnrB);
+    EXPECT_LT(std::fabs(sizeA / sizeB - 1.0), 0.03);
+    EXPECT_LT(std::fabs(psnrA - psnrB), 0.2);
+
+    const std::string tags = RunCommand("exiftool -s -XMP-GPano:all '" + ours + "' 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_NE(tags.find("ProjectionType"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("equirectangular"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("FullPanoWidthPixels"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("3008"), std::string::npos) << tags;
+}

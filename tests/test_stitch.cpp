@@ -1,1 +1,327 @@
-// placeholder
+// The photo stitch: sizes, map areas and blend bands, rotations, the single-lens
+// rim, result codes, the temporary-file rule and the command line.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "calib/stitch.h"
+#include "calib/trailer.h"
+#include "export/output_name.h"
+#include "stitch_util.h"
+
+using testutil::Picture;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// A dual-lens camera picture: left half luma 200, right half luma 40.
+std::vector<uint8_t> HalvesPhoto(int w, int h, const sample::DualLensValues& v) {
+    Picture p(w, h);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) p.y[static_cast<size_t>(y) * w + x] = x < w / 2 ? 200 : 40;
+    return testutil::EncodePicture(p, testutil::DualTrailer(v));
+}
+
+double ColumnMean(const Picture& p, int c, int row0, int row1) {
+    double s = 0;
+    for (int r = row0; r < row1; ++r) s += p.y[static_cast<size_t>(r) * p.w + c];
+    return s / (row1 - row0);
+}
+
+std::vector<std::string> FolderEntries(const std::string& dir) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(dir.c_str())) {
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.' || std::string(e->d_name).rfind(".orbivue", 0) == 0)
+                out.push_back(e->d_name);
+        closedir(d);
+    }
+    return out;
+}
+
+std::string RunCommand(const std::string& cmd, int* status) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int st = p ? pclose(p) : -1;
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+}  // namespace
+
+TEST(StitchGeometry, LensAnglesMatchVectorMath) {
+    for (double lambda = -3.1; lambda < 3.1; lambda += 0.37) {
+        for (double beta = 0.05; beta < 3.1; beta += 0.29) {
+            double theta, phi;
+            DirectionToLensAngles(lambda, beta, &theta, &phi);
+            const double x = std::sin(beta) * std::cos(lambda);  // along the lens axis
+            const double e = std::sin(beta) * std::sin(lambda);
+            const double f = std::cos(beta);
+            EXPECT_NEAR(theta, std::acos(x), 1e-9);
+            EXPECT_NEAR(phi, std::atan2(f, e), 1e-9);
+            EXPECT_LT(phi, kPi);
+            EXPECT_GE(phi, -kPi);
+        }
+    }
+}
+
+TEST(StitchGeometry, HalfTheFieldOfViewLandsOnTheRim) {
+    DualLensRecord rec{};
+    rec.fov = 190, rec.model = 1, rec.radialBase = 1.0f;
+    rec.cx1 = rec.cy1 = rec.cx2 = rec.cy2 = 480;
+    rec.r1 = rec.r2 = 470;
+    DualPhotoGeometry g;
+    ASSERT_TRUE(SetUpDualPhotoGeometry(rec, 3008, &g));
+    EXPECT_EQ(g.cx1, 752);  // 480 x 3008 / 1920
+    EXPECT_EQ(g.r1, 736);
+    for (double phi : {-3.0, -1.0, 0.0, 0.3}) {  // profile 1.0 away from the seam segments
+        double x, y;
+        DualLensProject(g, 0, 95 * kPi / 180, phi, &x, &y);
+        EXPECT_NEAR(std::hypot(x - g.cx1, y - g.cy1), 736.0, 0.01) << phi;
+        EXPECT_NEAR(std::atan2(y - g.cy1, x - g.cx1), phi, 1e-9);
+    }
+    rec.model = 7;
+    EXPECT_FALSE(SetUpDualPhotoGeometry(rec, 3008, &g));
+}
+
+TEST(StitchPhoto, DualLensSizesMapAreasAndBlendBands) {
+    testutil::TempDir dir;
+    sample::DualLensValues v;
+    v.fov = 190;
+    const std::string in = dir.File("cam.jpg"), out = dir.File("pano.jpg");
+    testutil::WriteBytes(in, HalvesPhoto(3008, 1504, v));
+    ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), 0);
+    Picture p(0, 0);
+    ASSERT_TRUE(testutil::DecodeFile(out, &p));
+    EXPECT_EQ(p.w, 3008);
+    EXPECT_EQ(p.h, 1504);
+    // Fw = 1586, overlap 82 columns: 48-column bands centred on columns 752 and 2256.
+    const int r0 = 600, r1 = 900;
+    EXPECT_NEAR(ColumnMean(p, 1500, r0, r1), 198, 3);  // first lens, middle
+    EXPECT_NEAR(ColumnMean(p, 100, r0, r1), 39, 3);    // second lens, quarters
+    EXPECT_NEAR(ColumnMean(p, 2900, r0, r1), 39, 3);
+    EXPECT_NEAR(ColumnMean(p, 722, r0, r1), 39, 4);   // just before the band
+    EXPECT_NEAR(ColumnMean(p, 782, r0, r1), 198, 4);  // just after it
+    EXPECT_NEAR(ColumnMean(p, 752, r0, r1), (39 + 198) / 2.0, 8);
+    EXPECT_NEAR(ColumnMean(p, 2256, r0, r1), (39 + 198) / 2.0, 8);
+    for (int c = 730; c < 774; c += 4) {
+        EXPECT_LT(ColumnMean(p, c, r0, r1), ColumnMean(p, c + 4, r0, r1) + 1.5) << c;
+    }
+}
+
+TEST(StitchPhoto, RotationsTurnThePanorama) {
+    testutil::TempDir dir;
+    sample::DualLensValues v;
+    const std::string in = dir.File("cam.jpg");
+    // Left lens bright on its upper half only: where that lands tells the rotation.
+    Picture cam(1024, 512);
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 1024; ++x)
+            cam.y[static_cast<size_t>(y) * 1024 + x] = (x < 512 && y < 256) ? 220 : 30;
+    testutil::WriteBytes(in, testutil::EncodePicture(cam, testutil::DualTrailer(v)));
+    Picture r[4] = {Picture(0, 0), Picture(0, 0), Picture(0, 0), Picture(0, 0)};
+    const int rotations[4] = {0, 90, 180, 270};
+    for (int k = 0; k < 4; ++k) {
+        const std::string out = dir.File("r" + std::to_string(rotations[k]) + ".jpg");
+        ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), rotations[k], 0, 1), 0);
+        ASSERT_TRUE(testutil::DecodeFile(out, &r[k]));
+        EXPECT_EQ(r[k].w, 1024);
+        EXPECT_EQ(r[k].h, 512);
+    }
+    auto at = [](const Picture& p, int x, int y) { return p.y[static_cast<size_t>(y) * p.w + x]; };
+    // Rotation 0: the upper half of the first lens is the upper middle of the panorama.
+    EXPECT_GT(at(r[0], 512, 150), 150);
+    EXPECT_LT(at(r[0], 512, 360), 80);
+    // Rotation 180 is rotation 0 turned by half a turn, away from the seams.
+    double diff = 0;
+    int n = 0;
+    for (int y = 20; y < 492; y += 7)
+        for (int x = 300; x < 724; x += 5, ++n)
+            diff += std::abs(at(r[2], x, y) - at(r[0], 1023 - x, 511 - y));
+    EXPECT_LT(diff / n, 3.0);
+    // Rotations 90 and 270 put the lens axes at the top and bottom edges; 270 has the first
+    // lens above, 90 below, and the two are mirror images of each other.
+    double apart = 0;
+    n = 0;
+    for (int y = 20; y < 492; y += 7)
+        for (int x = 10; x < 1014; x += 9, ++n) apart += std::abs(at(r[1], x, y) - at(r[3], x, y));
+    EXPECT_GT(apart / n, 10.0);
+    diff = 0, n = 0;
+    for (int y = 20; y < 200; y += 7)
+        for (int x = 10; x < 1014; x += 9, ++n)
+            diff += std::abs(at(r[1], x, y) - at(r[3], 1023 - x, 511 - y));
+    EXPECT_LT(diff / n, 6.0);
+}
+
+TEST(StitchPhoto, OddSourceSizesAndNonPanoramicFrames) {
+    testutil::TempDir dir;
+    sample::DualLensValues v;
+    const std::string in = dir.File("odd.jpg"), out = dir.File("odd-pano.jpg");
+    testutil::WriteBytes(in, HalvesPhoto(1023, 511, v));
+    ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), 0);
+    Picture p(0, 0);
+    ASSERT_TRUE(testutil::DecodeFile(out, &p));
+    EXPECT_EQ(p.w, 1024);
+    EXPECT_EQ(p.h, 512);
+    // A dual-lens photo that is not 2:1 would be read past its planes: refused.
+    testutil::WriteBytes(in, HalvesPhoto(1024, 600, v));
+    EXPECT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), kStitchNotTwoToOne);
+}
+
+TEST(StitchPhoto, SingleLensBeyondTheRimIsBlack) {
+    testutil::TempDir dir;
+    Picture cam(1440, 1080, 180);
+    sample::SingleLensValues v;  // centre 960,540 in the reference frame: 720,540 here
+    const std::string in = dir.File("single.jpg"), out = dir.File("single-pano.jpg");
+    testutil::WriteBytes(in, testutil::EncodePicture(cam, testutil::SingleTrailer(v)));
+    for (int rotation : {0, 180, 90, 270}) {
+        ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), rotation, 0, 2), 0) << rotation;
+        Picture p(0, 0);
+        ASSERT_TRUE(testutil::DecodeFile(out, &p));
+        EXPECT_EQ(p.w, 1440);
+        EXPECT_EQ(p.h, 720);
+        const auto at = [&](int x, int y) { return p.y[static_cast<size_t>(y) * p.w + x]; };
+        const auto cbAt = [&](int x, int y) {
+            return p.cb[static_cast<size_t>(y / 2) * p.cw() + x / 2];
+        };
+        if (rotation == 0) {
+            // Rows up to 95 degrees from the axis see the lens, rows beyond see nothing.
+            EXPECT_GT(at(400, 100), 160);
+            EXPECT_LE(at(400, 700), 3);
+            EXPECT_NEAR(cbAt(400, 700), 128, 2);
+        } else if (rotation == 180) {
+            EXPECT_GT(at(400, 700), 160);
+            EXPECT_LE(at(400, 20), 3);
+        } else {
+            EXPECT_GT(at(720, 360), 160);  // the axis at the centre
+            EXPECT_LE(at(10, 360), 3);     // the opposite direction
+        }
+    }
+}
+
+TEST(StitchPhoto, ResultCodesAndNothingLeftBehind) {
+    testutil::TempDir dir;
+    const std::string out = dir.File("pano.jpg");
+    const std::string plain = dir.File("plain.jpg");
+    testutil::WriteBytes(plain, testutil::EncodePicture(Picture(64, 32), {}));
+    EXPECT_EQ(StitchPhoto(plain.c_str(), out.c_str(), 0, 0, 0), kStitchNoCalibration);
+    EXPECT_EQ(StitchPhoto(dir.File("missing.jpg").c_str(), out.c_str(), 0, 0, 0),
+              kStitchCannotOpenInput);
+    const std::string cam = dir.File("cam.jpg");
+    sample::DualLensValues v;
+    testutil::WriteBytes(cam, HalvesPhoto(256, 128, v));
+    EXPECT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 45, 0, 0), kStitchBadArgument);
+    EXPECT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 3), kStitchBadArgument);
+    EXPECT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 1, 0), kStitchBadArgument);
+    // A folder that does not exist cannot hold the output.
+    EXPECT_EQ(StitchPhoto(cam.c_str(), dir.File("no/such/pano.jpg").c_str(), 0, 0, 0),
+              kStitchNoMemory);
+    // A corrupt camera photo gives the decoder's code and leaves an existing output alone.
+    testutil::WriteBytes(out, {'o', 'l', 'd'});
+    std::vector<uint8_t> bytes = HalvesPhoto(256, 128, v);
+    bytes.resize(bytes.size() - 300);
+    testutil::WriteBytes(cam, bytes);
+    const int r = StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 0);
+    EXPECT_TRUE(r == kJpegPrematureEnd || r == kJpegCorruptData) << r;
+    FILE* f = std::fopen(out.c_str(), "rb");
+    char buf[8] = {};
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fread(buf, 1, 8, f), 3u);
+    std::fclose(f);
+    // No temporary file is left in the folder, after failures or success.
+    testutil::WriteBytes(cam, HalvesPhoto(256, 128, v));
+    EXPECT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 0), 0);
+    for (const auto& e : FolderEntries(dir.path()))
+        EXPECT_EQ(e.rfind(".orbivue", 0), std::string::npos) << e;
+}
+
+TEST(StitchPhoto, OutputCarriesExifAndPanoramaMetadata) {
+    testutil::TempDir dir;
+    sample::DualLensValues v;
+    const std::string cam = dir.File("cam.jpg"), out = dir.File("pano.jpg");
+    const std::vector<uint8_t> trailer = testutil::DualTrailer(v);
+    testutil::WriteBytes(cam, HalvesPhoto(512, 256, v));
+    ASSERT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 2), 0);
+    FILE* f = std::fopen(out.c_str(), "rb");
+    std::vector<uint8_t> o(1 << 20);
+    o.resize(std::fread(o.data(), 1, o.size(), f));
+    std::fclose(f);
+    // SOI, the carried Exif segment (zero after 736 bytes), then XMP. The source's second
+    // APP1 (its own XMP packet) is carried too, with its marker and length.
+    ASSERT_GT(o.size(), 10u);
+    EXPECT_EQ(o[2], 0xFF);
+    EXPECT_EQ(o[3], 0xE1);
+    const size_t exifLen = (o[4] << 8) | o[5];
+    EXPECT_EQ(exifLen, trailer.size() + (4 + 1057) + 6);
+    EXPECT_EQ(std::string(o.begin() + 6, o.begin() + 10), "Exif");
+    for (size_t i = 10 + 736; i < 4 + exifLen; ++i) ASSERT_EQ(o[i], 0) << i;
+    EXPECT_EQ(o[4 + exifLen], 0xFF);
+    EXPECT_EQ(o[5 + exifLen], 0xE1);
+    EXPECT_EQ(o[6 + exifLen], 0x04);
+    EXPECT_EQ(o[7 + exifLen], 0x23);
+    // The trailer did not survive: the output is not a camera file any more.
+    EXPECT_NE(ReadCameraType(out.c_str()), 2);
+    int status = 0;
+    const std::string tags = RunCommand("exiftool -s -XMP-GPano:all '" + out + "'", &status);
+    EXPECT_NE(tags.find("ProjectionType                  : equirectangular"), std::string::npos)
+        << tags;
+    EXPECT_NE(tags.find("FullPanoWidthPixels             : 3008"), std::string::npos) << tags;
+    const std::string warn = RunCommand("djpeg -outfile /dev/null '" + out + "' 2>&1", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(warn, "");
+}
+
+TEST(OutputName, NeverOverwritesAnExistingFile) {
+    testutil::TempDir dir;
+    const std::string folder = dir.path() + "/";
+    EXPECT_EQ(MakeOutputPath(folder, "/some/where/VID_0001.MOV", false),
+              folder + "VID_0001_orbivue360_0.mp4");
+    EXPECT_EQ(MakeOutputPath(folder, "IMG_7.JPG", true), folder + "IMG_7_orbivue360_0.jpg");
+    testutil::WriteBytes(folder + "a_orbivue360_0.mp4", {1});
+    EXPECT_EQ(MakeOutputPath(folder, "a.MOV", false), folder + "a_orbivue360_1.mp4");
+    testutil::WriteBytes(folder + "a_orbivue360_1.mp4", {1});
+    EXPECT_EQ(MakeOutputPath(folder, "a.MOV", false), folder + "a_orbivue360_2.mp4");
+    EXPECT_EQ(MakeOutputPath(folder, "noext", true), folder + "noext_orbivue360_0.jpg");
+}
+
+TEST(CliStitch, SingleAndBatchContract) {
+    testutil::TempDir dir;
+    sample::DualLensValues v;
+    const std::string a = dir.File("a.jpg"), b = dir.File("b.JPG"), bad = dir.File("bad.jpg");
+    testutil::WriteBytes(a, HalvesPhoto(256, 128, v));
+    testutil::WriteBytes(b, HalvesPhoto(256, 128, v));
+    testutil::WriteBytes(bad, testutil::EncodePicture(Picture(64, 32), {}));
+    const std::string cli = std::string(ORBIVUE_CLI) + " stitch ";
+    int status = 0;
+    std::string out =
+        RunCommand(cli + a + " " + dir.File("o.jpg") + " --rotation 90 --quality 0", &status);
+    EXPECT_EQ(out, "result: 0\n");
+    EXPECT_EQ(status, 0);
+    out = RunCommand(cli + bad + " " + dir.File("o2.jpg"), &status);
+    EXPECT_EQ(out, "result: 1000\n");
+    EXPECT_EQ(status, 1);
+    const std::string outDir = dir.File("out");
+    ASSERT_EQ(std::system(("mkdir " + outDir).c_str()), 0);
+    out = RunCommand(cli + a + " " + b + " " + bad + " --out-dir " + outDir, &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "file: " + a + "\noutput: " + outDir + "/a_orbivue360_0.jpg\nresult: 0\n" +
+                       "file: " + b + "\noutput: " + outDir + "/b_orbivue360_0.jpg\nresult: 0\n" +
+                       "file: " + bad + "\nresult: 1000\n");
+    // A second batch never overwrites the first.
+    out = RunCommand(cli + a + " --out-dir " + outDir + "/", &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(out, "file: " + a + "\noutput: " + outDir + "/a_orbivue360_1.jpg\nresult: 0\n");
+    EXPECT_EQ(RunCommand(cli + a, &status), "");
+    EXPECT_EQ(status, 2);
+    RunCommand(cli + a + " x.jpg --rotation 45 2>/dev/null", &status);
+    EXPECT_EQ(status, 2);
+}

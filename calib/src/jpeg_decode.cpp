@@ -1,1 +1,1008 @@
-// placeholder
+// Baseline sequential JPEG decoder: Huffman-coded, 8-bit, one interleaved
+// scan, output as raw planar YCbCr strips of one MCU row each.
+//
+// Limits: each side at most 65500 samples and at most 2^28 luma samples in
+// all. Entropy-coded data that ends (or runs into a marker) before the last
+// MCU is complete is an error, never padded: the end of the data gives
+// kJpegPrematureEnd, a marker in the wrong place kJpegCorruptData.
+#include <cstring>
+#include <new>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "calib/jpeg.h"
+#include "jpeg_tables.h"
+
+namespace {
+
+constexpr size_t kInputBufferBytes = 1 << 16;
+constexpr int kMaxSide = 65500;
+constexpr uint64_t kMaxSamples = uint64_t{1} << 28;
+constexpr int kFastBits = 9;
+
+inline uint16_t Be16(const uint8_t* p) {
+    return static_cast<uint16_t>((p[0] << 8) | p[1]);
+}
+
+// One Huffman table with a lookup of the codes up to kFastBits long and, for
+// AC tables, of the code and its value bits together when both fit.
+struct HuffTable {
+    bool defined = false;
+    uint16_t fast[1 << kFastBits];   // (length << 8) | symbol; 0: longer code
+    int32_t fastAc[1 << kFastBits];  // value * 65536 + run * 256 + total bits; 0: none
+    int32_t maxCode[18];             // largest code of each length, -1 when none
+    int32_t valueOffset[17];         // symbol index of a code of each length minus the code
+    uint8_t values[256];
+};
+
+// Builds the decoding tables; false when the code lengths overflow.
+bool BuildHuffTable(HuffTable* t, const uint8_t* counts, const uint8_t* values, int total,
+                    bool isAc) {
+    std::memset(t->fast, 0, sizeof(t->fast));
+    std::memset(t->fastAc, 0, sizeof(t->fastAc));
+    std::memcpy(t->values, values, static_cast<size_t>(total));
+    int32_t code = 0;
+    int k = 0;
+    for (int len = 1; len <= 16; ++len) {
+        t->valueOffset[len] = k - code;
+        const int n = counts[len - 1];
+        for (int i = 0; i < n; ++i, ++k, ++code) {
+            // The all-ones code of a length is reserved.
+            if (code >= (int32_t{1} << len) - 1) return false;
+            if (len <= kFastBits) {
+                const int shift = kFastBits - len;
+                const int first = code << shift;
+                for (int j = 0; j < (1 << shift); ++j) {
+                    t->fast[first + j] = static_cast<uint16_t>((len << 8) | values[k]);
+                }
+                const int run = values[k] >> 4;
+                const int size = values[k] & 15;
+                if (isAc && size != 0 && len + size <= kFastBits) {
+                    const int rest = kFastBits - len - size;
+                    for (int j = 0; j < (1 << shift); ++j) {
+                        const int bits = (j >> rest) & ((1 << size) - 1);
+                        const int v = bits < (1 << (size - 1)) ? bits - (1 << size) + 1 : bits;
+                        t->fastAc[first + j] = v * 65536 + run * 256 + len + size;
+                    }
+                }
+            }
+        }
+        t->maxCode[len] = n ? code - 1 : -1;
+        code <<= 1;
+    }
+    t->maxCode[17] = 0x7FFFFFFF;
+    t->defined = true;
+    return true;
+}
+
+// Constants of the accurate integer IDCT, 13 fractional bits.
+constexpr uint32_t kF0298 = 2446, kF0390 = 3196, kF0541 = 4433, kF0765 = 6270, kF0899 = 7373,
+                   kF1175 = 9633, kF1501 = 12299, kF1847 = 15137, kF1961 = 16069, kF2053 = 16819,
+                   kF2562 = 20995, kF3072 = 25172;
+constexpr int kConstBits = 13;
+constexpr int kPass1Bits = 2;
+
+inline int32_t Descale(uint32_t x, int n) {
+    return static_cast<int32_t>(x + (uint32_t{1} << (n - 1))) >> n;
+}
+
+// One 1-D inverse transform of eight values; wrapping arithmetic so that
+// garbage coefficients cannot overflow. Results are scaled by 2^13.
+struct Idct1d {
+    uint32_t o[8];
+    inline void Run(uint32_t i0, uint32_t i1, uint32_t i2, uint32_t i3, uint32_t i4, uint32_t i5,
+                    uint32_t i6, uint32_t i7) {
+        uint32_t z1 = (i2 + i6) * kF0541;
+        const uint32_t t2 = z1 - i6 * kF1847;
+        const uint32_t t3 = z1 + i2 * kF0765;
+        const uint32_t t0 = (i0 + i4) << kConstBits;
+        const uint32_t t1 = (i0 - i4) << kConstBits;
+        const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+
+        z1 = i7 + i1;
+        uint32_t z2 = i5 + i3;
+        uint32_t z3 = i7 + i3;
+        uint32_t z4 = i5 + i1;
+        const uint32_t z5 = (z3 + z4) * kF1175;
+        uint32_t a0 = i7 * kF0298, a1 = i5 * kF2053, a2 = i3 * kF3072, a3 = i1 * kF1501;
+        z1 *= 0u - kF0899;
+        z2 *= 0u - kF2562;
+        z3 = z3 * (0u - kF1961) + z5;
+        z4 = z4 * (0u - kF0390) + z5;
+        a0 += z1 + z3;
+        a1 += z2 + z4;
+        a2 += z2 + z3;
+        a3 += z1 + z4;
+        o[0] = e10 + a3;
+        o[7] = e10 - a3;
+        o[1] = e11 + a2;
+        o[6] = e11 - a2;
+        o[2] = e12 + a1;
+        o[5] = e12 - a1;
+        o[3] = e13 + a0;
+        o[4] = e13 - a0;
+    }
+};
+
+}  // namespace
+
+// The reference form of the accurate integer IDCT: columns, then rows, one at
+// a time. Coefficients in natural order, dequantised here.
+void JpegIdctReference(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
+    int32_t ws[64];
+    for (int c = 0; c < 8; ++c) {
+        uint32_t in[8];
+        for (int r = 0; r < 8; ++r) {
+            in[r] = static_cast<uint32_t>(int32_t{coef[r * 8 + c]} * int32_t{quant[r * 8 + c]});
+        }
+        Idct1d t;
+        t.Run(in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
+        for (int r = 0; r < 8; ++r) ws[r * 8 + c] = Descale(t.o[r], kConstBits - kPass1Bits);
+    }
+    for (int r = 0; r < 8; ++r) {
+        const uint32_t* w = reinterpret_cast<const uint32_t*>(ws + r * 8);
+        Idct1d t;
+        t.Run(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
+        for (int c = 0; c < 8; ++c) {
+            const int32_t v = Descale(t.o[c], kConstBits + kPass1Bits + 3) + 128;
+            out[r * stride + c] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+        }
+    }
+}
+
+namespace {
+
+#if defined(__GNUC__)
+#define JPEG_INLINE inline __attribute__((always_inline))
+#else
+#define JPEG_INLINE inline
+#endif
+
+// One pass of the transform over eight lanes (the columns of in), each lane
+// independent so that the compiler vectorises the loop. out = (x + bias) >> shift.
+JPEG_INLINE void IdctPass(const uint32_t* __restrict in, uint32_t* __restrict out, int shift,
+                          uint32_t bias) {
+    for (int c = 0; c < 8; ++c) {
+        const uint32_t i0 = in[c], i1 = in[8 + c], i2 = in[16 + c], i3 = in[24 + c];
+        const uint32_t i4 = in[32 + c], i5 = in[40 + c], i6 = in[48 + c], i7 = in[56 + c];
+        uint32_t z1 = (i2 + i6) * kF0541;
+        const uint32_t t2 = z1 - i6 * kF1847;
+        const uint32_t t3 = z1 + i2 * kF0765;
+        const uint32_t t0 = ((i0 + i4) << kConstBits) + bias;
+        const uint32_t t1 = ((i0 - i4) << kConstBits) + bias;
+        const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+        z1 = i7 + i1;
+        uint32_t z2 = i5 + i3;
+        uint32_t z3 = i7 + i3;
+        uint32_t z4 = i5 + i1;
+        const uint32_t z5 = (z3 + z4) * kF1175;
+        uint32_t a0 = i7 * kF0298, a1 = i5 * kF2053, a2 = i3 * kF3072, a3 = i1 * kF1501;
+        z1 *= 0u - kF0899;
+        z2 *= 0u - kF2562;
+        z3 = z3 * (0u - kF1961) + z5;
+        z4 = z4 * (0u - kF0390) + z5;
+        a0 += z1 + z3;
+        a1 += z2 + z4;
+        a2 += z2 + z3;
+        a3 += z1 + z4;
+        out[0 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e10 + a3) >> shift);
+        out[7 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e10 - a3) >> shift);
+        out[1 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e11 + a2) >> shift);
+        out[6 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e11 - a2) >> shift);
+        out[2 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e12 + a1) >> shift);
+        out[5 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e12 - a1) >> shift);
+        out[3 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e13 + a0) >> shift);
+        out[4 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e13 - a0) >> shift);
+    }
+}
+
+JPEG_INLINE void Transpose8x8(const uint32_t* __restrict in, uint32_t* __restrict out) {
+#if defined(__SSE2__)
+    for (int bi = 0; bi < 2; ++bi) {
+        for (int bj = 0; bj < 2; ++bj) {
+            const uint32_t* s = in + bi * 32 + bj * 4;
+            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
+            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
+            const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
+            const __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 24));
+            const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
+            const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
+            uint32_t* d = out + bj * 32 + bi * 4;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi64(t0, t1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi64(t0, t1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpacklo_epi64(t2, t3));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 24), _mm_unpackhi_epi64(t2, t3));
+        }
+    }
+#else
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) out[c * 8 + r] = in[r * 8 + c];
+    }
+#endif
+}
+
+// The whole block: columns, transpose, rows (as lanes again), transpose, and
+// saturation to samples.
+JPEG_INLINE void IdctFastBody(const int16_t* coef, const uint16_t* quant, uint8_t* out,
+                              size_t stride) {
+    alignas(16) uint32_t a[64];
+    alignas(16) uint32_t b[64];
+    for (int i = 0; i < 64; ++i) {
+        a[i] = static_cast<uint32_t>(int32_t{coef[i]} * int32_t{quant[i]});
+    }
+    IdctPass(a, b, kConstBits - kPass1Bits, uint32_t{1} << (kConstBits - kPass1Bits - 1));
+    Transpose8x8(b, a);
+    constexpr int kShift = kConstBits + kPass1Bits + 3;
+    IdctPass(a, b, kShift, (uint32_t{1} << (kShift - 1)) + (uint32_t{128} << kShift));
+    Transpose8x8(b, a);
+#if defined(__SSE2__)
+    for (int r = 0; r < 8; ++r) {
+        const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(a + r * 8));
+        const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(a + r * 8 + 4));
+        const __m128i w = _mm_packs_epi32(lo, hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), _mm_packus_epi16(w, w));
+    }
+#else
+    for (int r = 0; r < 8; ++r) {
+        for (int c = 0; c < 8; ++c) {
+            const int32_t v = static_cast<int32_t>(a[r * 8 + c]);
+            out[r * stride + c] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+        }
+    }
+#endif
+}
+
+void IdctFastGeneric(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
+    IdctFastBody(coef, quant, out, stride);
+}
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define JPEG_HAVE_AVX2_PATH 1
+__attribute__((target("avx2"))) void IdctFastAvx2(const int16_t* coef, const uint16_t* quant,
+                                                  uint8_t* out, size_t stride) {
+    IdctFastBody(coef, quant, out, stride);
+}
+#endif
+
+using IdctFn = void (*)(const int16_t*, const uint16_t*, uint8_t*, size_t);
+
+IdctFn PickIdct() {
+#if defined(JPEG_HAVE_AVX2_PATH)
+    if (__builtin_cpu_supports("avx2")) return &IdctFastAvx2;
+#endif
+    return &IdctFastGeneric;
+}
+
+const IdctFn kIdct = PickIdct();
+
+}  // namespace
+
+void JpegIdctFast(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
+    kIdct(coef, quant, out, stride);
+}
+
+namespace {
+
+struct Component {
+    int id = 0;
+    int h = 1, v = 1;
+    int tq = 0;
+    int td = 0, ta = 0;
+    uint32_t pred = 0;
+    uint16_t quant[64];  // natural order, latched at the start of the scan
+    int plane = 0;       // 0 luma, 1 Cb, 2 Cr
+};
+
+}  // namespace
+
+struct JpegDecoder::State {
+    JpegAllocator alloc{};
+    platform::ByteSource* src = nullptr;
+    uint8_t* in = nullptr;   // input buffer of kInputBufferBytes
+    uint8_t* seg = nullptr;  // one marker segment (at most 65533 bytes)
+    const uint8_t* cur = nullptr;
+    const uint8_t* end = nullptr;
+    bool srcDone = false;
+
+    int width = 0, height = 0;
+    int ncomp = 0;
+    int layout = 0, factor = 0;
+    bool haveFrame = false;
+    Component comp[3];
+    int scanOrder[3] = {0, 1, 2};
+    uint16_t quant[4][64];
+    bool quantDefined[4] = {false, false, false, false};
+    HuffTable dc[4], ac[4];
+    int restartInterval = 0;
+    int mcusToRestart = 0;
+    int nextRst = 0;
+
+    int mcuW = 8, mcuH = 8, mcusX = 0, mcusY = 0, mcuRow = 0;
+    int err = 0;
+
+    // Entropy decoding: bits left-aligned in bits, count in nbits (negative
+    // once the decoder has used more bits than the segment holds).
+    uint64_t bits = 0;
+    int nbits = 0;
+    bool stopped = false;  // at a marker or the end: no more bytes come
+    bool stoppedAtEnd = false;
+
+    alignas(16) int16_t coef[64];
+    uint8_t edge[64];
+
+    // Buffered input.
+    bool Fill() {
+        if (srcDone) return false;
+        const size_t keep = static_cast<size_t>(end - cur);
+        if (keep) std::memmove(in, cur, keep);
+        const size_t got = src->Read(in + keep, kInputBufferBytes - keep);
+        if (got == 0) srcDone = true;
+        cur = in;
+        end = in + keep + got;
+        return got > 0;
+    }
+    int ReadByte() {
+        if (cur == end && !Fill()) return -1;
+        return *cur++;
+    }
+    bool ReadBytes(uint8_t* dst, size_t n) {
+        while (n) {
+            if (cur == end && !Fill()) return false;
+            size_t take = static_cast<size_t>(end - cur);
+            if (take > n) take = n;
+            std::memcpy(dst, cur, take);
+            cur += take;
+            dst += take;
+            n -= take;
+        }
+        return true;
+    }
+    bool Skip(uint64_t n) {
+        const uint64_t buffered = static_cast<uint64_t>(end - cur);
+        if (n <= buffered) {
+            cur += n;
+            return true;
+        }
+        n -= buffered;
+        cur = end;
+        const int64_t size = src->Size();
+        if (size >= 0) {
+            const int64_t pos = src->Tell();
+            if (pos < 0 || static_cast<uint64_t>(size - pos) < n || size < pos) {
+                srcDone = true;
+                return false;
+            }
+            return src->Seek(static_cast<int64_t>(n), platform::kSeekCur);
+        }
+        while (n) {
+            if (!Fill()) return false;
+            const uint64_t have = static_cast<uint64_t>(end - cur);
+            const uint64_t take = have < n ? have : n;
+            cur += take;
+            n -= take;
+        }
+        return true;
+    }
+
+    int NextMarker(int* marker);
+    int ReadSegment(size_t* len);
+    int ParseHeaders(JpegExifCarry* carry);
+    int ParseApp1(JpegExifCarry* carry);
+    int ParseFrame(const uint8_t* p, size_t n);
+    int ParseQuant(const uint8_t* p, size_t n);
+    int ParseHuffman(const uint8_t* p, size_t n);
+    int ParseScan(const uint8_t* p, size_t n);
+
+    void RefillSlow();
+    inline void Refill() {
+        while (nbits <= 56) {
+            if (end - cur >= 2) {
+                const uint8_t c = cur[0];
+                if (c != 0xFF) {
+                    ++cur;
+                } else if (cur[1] == 0) {
+                    cur += 2;
+                } else {
+                    RefillSlow();
+                    return;
+                }
+                bits |= uint64_t{c} << (56 - nbits);
+                nbits += 8;
+            } else {
+                RefillSlow();
+                return;
+            }
+        }
+    }
+    int DecodeHuffSlow(const HuffTable& t);
+    int Restart();
+    int DecodeBlock(Component& c, int* last);
+};
+
+// Byte-at-a-time refill for the end of the buffer, markers and fill bytes.
+void JpegDecoder::State::RefillSlow() {
+    while (nbits <= 56 && !stopped) {
+        if (end - cur < 2) Fill();
+        if (cur == end) {
+            stopped = true;
+            stoppedAtEnd = true;
+            return;
+        }
+        const uint8_t c = cur[0];
+        if (c != 0xFF) {
+            ++cur;
+        } else {
+            if (end - cur < 2) {  // a lone 0xFF as the last byte
+                stopped = true;
+                stoppedAtEnd = true;
+                return;
+            }
+            if (cur[1] == 0) {
+                cur += 2;
+            } else if (cur[1] == 0xFF) {
+                ++cur;  // fill byte before a marker
+                continue;
+            } else {
+                stopped = true;  // a marker: the segment ends here
+                return;
+            }
+        }
+        bits |= uint64_t{c} << (56 - nbits);
+        nbits += 8;
+    }
+}
+
+int JpegDecoder::State::DecodeHuffSlow(const HuffTable& t) {
+    for (int len = kFastBits + 1; len <= 16; ++len) {
+        const int32_t code = static_cast<int32_t>(bits >> (64 - len));
+        if (code <= t.maxCode[len]) {
+            const int idx = code + t.valueOffset[len];
+            if (idx < 0 || idx > 255) return -1;
+            bits <<= len;
+            nbits -= len;
+            return t.values[idx];
+        }
+    }
+    return -1;
+}
+
+inline int Extend(uint32_t v, int s) {
+    return v < (uint32_t{1} << (s - 1)) ? static_cast<int>(v) - (1 << s) + 1 : static_cast<int>(v);
+}
+
+// Decodes one block's coefficients (zigzag into natural order, not
+// dequantised) into coef, which must be zero; *last receives the zigzag
+// index of the last coefficient written.
+int JpegDecoder::State::DecodeBlock(Component& c, int* last) {
+    const HuffTable& dct = dc[c.td];
+    const HuffTable& act = ac[c.ta];
+    if (nbits < 32) Refill();
+    int sym;
+    {
+        const uint16_t f = dct.fast[bits >> (64 - kFastBits)];
+        if (f) {
+            const int len = f >> 8;
+            bits <<= len;
+            nbits -= len;
+            sym = f & 255;
+        } else {
+            sym = DecodeHuffSlow(dct);
+            if (sym < 0) return kJpegCorruptData;
+        }
+    }
+    uint32_t diff = 0;
+    if (sym) {
+        const uint32_t v = static_cast<uint32_t>(bits >> (64 - sym));
+        bits <<= sym;
+        nbits -= sym;
+        diff = static_cast<uint32_t>(Extend(v, sym));
+    }
+    c.pred += diff;
+    coef[0] = static_cast<int16_t>(c.pred);
+    int k = 1;
+    int lastK = 0;
+    while (k < 64) {
+        if (nbits < 32) Refill();
+        const unsigned idx = static_cast<unsigned>(bits >> (64 - kFastBits));
+        const int32_t fa = act.fastAc[idx];
+        if (fa) {
+            const int len = fa & 255;
+            k += (fa >> 8) & 255;
+            bits <<= len;
+            nbits -= len;
+            if (k > 63) return kJpegCorruptData;
+            coef[kJpegZigzag[k]] = static_cast<int16_t>(fa >> 16);
+            lastK = k;
+            ++k;
+            continue;
+        }
+        int rs;
+        const uint16_t f = act.fast[idx];
+        if (f) {
+            const int len = f >> 8;
+            bits <<= len;
+            nbits -= len;
+            rs = f & 255;
+        } else {
+            rs = DecodeHuffSlow(act);
+            if (rs < 0) return kJpegCorruptData;
+        }
+        const int r = rs >> 4;
+        const int s = rs & 15;
+        if (s == 0) {
+            if (r != 15) break;
+            k += 16;
+            continue;
+        }
+        k += r;
+        if (k > 63) return kJpegCorruptData;
+        const uint32_t v = static_cast<uint32_t>(bits >> (64 - s));
+        bits <<= s;
+        nbits -= s;
+        coef[kJpegZigzag[k]] = static_cast<int16_t>(Extend(v, s));
+        lastK = k;
+        ++k;
+    }
+    *last = lastK;
+    return kJpegOk;
+}
+
+int JpegDecoder::State::Restart() {
+    if (nbits < 0) return stoppedAtEnd ? kJpegPrematureEnd : kJpegCorruptData;
+    bits = 0;
+    nbits = 0;
+    stopped = false;
+    stoppedAtEnd = false;
+    int marker = 0;
+    const int rc = NextMarker(&marker);
+    if (rc != kJpegOk) return rc;
+    if (marker != kJpegRst0 + nextRst) return kJpegCorruptData;
+    nextRst = (nextRst + 1) & 7;
+    for (int i = 0; i < ncomp; ++i) comp[i].pred = 0;
+    return kJpegOk;
+}
+
+// Finds the next marker, skipping bytes that are not one.
+int JpegDecoder::State::NextMarker(int* marker) {
+    for (;;) {
+        int c = ReadByte();
+        if (c < 0) return kJpegPrematureEnd;
+        if (c != 0xFF) continue;
+        do {
+            c = ReadByte();
+        } while (c == 0xFF);
+        if (c < 0) return kJpegPrematureEnd;
+        if (c == 0) continue;
+        *marker = c;
+        return kJpegOk;
+    }
+}
+
+// Reads a marker segment's payload into seg.
+int JpegDecoder::State::ReadSegment(size_t* len) {
+    uint8_t b[2];
+    if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
+    const int n = Be16(b);
+    if (n < 2) return kJpegCorruptData;
+    *len = static_cast<size_t>(n - 2);
+    if (!ReadBytes(seg, *len)) return kJpegPrematureEnd;
+    return kJpegOk;
+}
+
+int JpegDecoder::State::ParseApp1(JpegExifCarry* carry) {
+    uint8_t b[2];
+    if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
+    const size_t n = Be16(b) >= 2 ? Be16(b) - 2u : 0u;
+    if (carry == nullptr) return Skip(n) ? kJpegOk : kJpegPrematureEnd;
+    if (carry->size == 0) {
+        if (n <= 4) return Skip(n) ? kJpegOk : kJpegPrematureEnd;
+        if (!Skip(4)) return kJpegPrematureEnd;
+        const size_t size = n - 4;
+        auto* data = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, size));
+        if (data == nullptr) return kJpegNoMemory;
+        carry->data = data;
+        carry->size = size;
+        const size_t kept = size < kJpegExifKeptBytes ? size : kJpegExifKeptBytes;
+        std::memset(data + kept, 0, size - kept);
+        if (!ReadBytes(data, kept)) return kJpegPrematureEnd;
+        return Skip(size - kept) ? kJpegOk : kJpegPrematureEnd;
+    }
+    const size_t old = carry->size;
+    const size_t size = old + n + 4;
+    if (size + 6 > 65535) return Skip(n) ? kJpegOk : kJpegPrematureEnd;
+    auto* data = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, size));
+    if (data == nullptr) return kJpegNoMemory;
+    std::memcpy(data, carry->data, old);
+    std::memset(data + old, 0, size - old);
+    alloc.release(alloc.opaque, carry->data);
+    carry->data = data;
+    carry->size = size;
+    const uint8_t head[4] = {0xFF, kJpegApp1, static_cast<uint8_t>((n + 2) >> 8),
+                             static_cast<uint8_t>((n + 2) & 0xFF)};
+    for (size_t i = 0; i < 4; ++i) {
+        if (old + i < kJpegExifKeptBytes) data[old + i] = head[i];
+    }
+    const size_t start = old + 4;
+    const size_t kept = start >= kJpegExifKeptBytes
+                            ? 0
+                            : (n < kJpegExifKeptBytes - start ? n : kJpegExifKeptBytes - start);
+    if (!ReadBytes(data + start, kept)) return kJpegPrematureEnd;
+    return Skip(n - kept) ? kJpegOk : kJpegPrematureEnd;
+}
+
+int JpegDecoder::State::ParseFrame(const uint8_t* p, size_t n) {
+    if (haveFrame) return kJpegCorruptData;
+    if (n < 6) return kJpegCorruptData;
+    if (p[0] != 8) return kJpegUnsupported;
+    height = Be16(p + 1);
+    width = Be16(p + 3);
+    ncomp = p[5];
+    if (ncomp == 0 || n != 6 + 3 * static_cast<size_t>(ncomp)) return kJpegCorruptData;
+    if (ncomp != 1 && ncomp != 3) return kJpegUnsupported;
+    if (width == 0) return kJpegCorruptData;
+    if (height == 0) return kJpegUnsupported;  // height given later by a DNL marker
+    if (width > kMaxSide || height > kMaxSide ||
+        static_cast<uint64_t>(width) * static_cast<uint64_t>(height) > kMaxSamples) {
+        return kJpegUnsupported;
+    }
+    for (int i = 0; i < ncomp; ++i) {
+        Component& c = comp[i];
+        c.id = p[6 + 3 * i];
+        c.h = p[7 + 3 * i] >> 4;
+        c.v = p[7 + 3 * i] & 15;
+        c.tq = p[8 + 3 * i];
+        c.plane = i;
+        if (c.h < 1 || c.h > 4 || c.v < 1 || c.v > 4 || c.tq > 3) return kJpegCorruptData;
+        for (int j = 0; j < i; ++j) {
+            if (comp[j].id == c.id) return kJpegCorruptData;
+        }
+    }
+    if (ncomp == 1) {
+        comp[0].h = comp[0].v = 1;  // one component: every MCU is one block
+        layout = kJpegGrey;
+    } else {
+        if (comp[1].h != 1 || comp[1].v != 1 || comp[2].h != 1 || comp[2].v != 1) {
+            return kJpegUnsupported;
+        }
+        const int h = comp[0].h, v = comp[0].v;
+        if (h == 2 && v == 2) {
+            layout = kJpeg420;
+        } else if (h == 2 && v == 1) {
+            layout = kJpeg422;
+        } else if (h == 1 && v == 2) {
+            layout = kJpeg440;
+        } else if (h == 1 && v == 1) {
+            layout = kJpeg444;
+        } else if (h == 4 && v == 1) {
+            layout = kJpegHorizontalF;
+            factor = 4;
+        } else {
+            return kJpegUnsupported;
+        }
+    }
+    mcuW = 8 * comp[0].h;
+    mcuH = 8 * comp[0].v;
+    mcusX = (width + mcuW - 1) / mcuW;
+    mcusY = (height + mcuH - 1) / mcuH;
+    haveFrame = true;
+    return kJpegOk;
+}
+
+int JpegDecoder::State::ParseQuant(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        const int pq = p[i] >> 4, tq = p[i] & 15;
+        ++i;
+        if (pq > 1 || tq > 3) return kJpegCorruptData;
+        const size_t need = pq ? 128 : 64;
+        if (n - i < need) return kJpegCorruptData;
+        for (int k = 0; k < 64; ++k) {
+            quant[tq][kJpegZigzag[k]] = pq ? Be16(p + i + 2 * k) : p[i + k];
+        }
+        quantDefined[tq] = true;
+        i += need;
+    }
+    return kJpegOk;
+}
+
+int JpegDecoder::State::ParseHuffman(const uint8_t* p, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        if (n - i < 17) return kJpegCorruptData;
+        const int tc = p[i] >> 4, th = p[i] & 15;
+        if (tc > 1 || th > 3) return kJpegCorruptData;
+        int total = 0;
+        for (int k = 0; k < 16; ++k) total += p[i + 1 + k];
+        if (total > 256 || n - i - 17 < static_cast<size_t>(total)) return kJpegCorruptData;
+        const uint8_t* values = p + i + 17;
+        if (tc == 0) {
+            for (int k = 0; k < total; ++k) {
+                if (values[k] > 15) return kJpegCorruptData;
+            }
+        }
+        HuffTable* t = tc ? &ac[th] : &dc[th];
+        if (!BuildHuffTable(t, p + i + 1, values, total, tc == 1)) {
+            t->defined = false;
+            return kJpegCorruptData;
+        }
+        i += 17 + static_cast<size_t>(total);
+    }
+    return kJpegOk;
+}
+
+int JpegDecoder::State::ParseScan(const uint8_t* p, size_t n) {
+    if (!haveFrame) return kJpegCorruptData;
+    if (n < 1) return kJpegCorruptData;
+    const int ns = p[0];
+    if (ns < 1 || ns > 4 || n != 4 + 2 * static_cast<size_t>(ns)) return kJpegCorruptData;
+    if (ns != ncomp) return kJpegUnsupported;  // one component per scan
+    bool used[3] = {false, false, false};
+    for (int i = 0; i < ns; ++i) {
+        const int id = p[1 + 2 * i];
+        int ci = -1;
+        for (int j = 0; j < ncomp; ++j) {
+            if (comp[j].id == id) ci = j;
+        }
+        if (ci < 0 || used[ci]) return kJpegCorruptData;
+        used[ci] = true;
+        Component& c = comp[ci];
+        c.td = p[2 + 2 * i] >> 4;
+        c.ta = p[2 + 2 * i] & 15;
+        if (c.td > 3 || c.ta > 3) return kJpegCorruptData;
+        if (!dc[c.td].defined || !ac[c.ta].defined) return kJpegCorruptData;
+        if (!quantDefined[c.tq]) return kJpegCorruptData;
+        std::memcpy(c.quant, quant[c.tq], sizeof(c.quant));
+        c.pred = 0;
+        scanOrder[i] = ci;
+    }
+    mcusToRestart = restartInterval;
+    nextRst = 0;
+    mcuRow = 0;
+    bits = 0;
+    nbits = 0;
+    stopped = false;
+    stoppedAtEnd = false;
+    return kJpegOk;
+}
+
+int JpegDecoder::State::ParseHeaders(JpegExifCarry* carry) {
+    uint8_t soi[2];
+    if (!ReadBytes(soi, 2)) return kJpegPrematureEnd;
+    if (soi[0] != 0xFF || soi[1] != kJpegSoi) return kJpegCorruptData;
+    for (;;) {
+        int m = 0;
+        int rc = NextMarker(&m);
+        if (rc != kJpegOk) return rc;
+        size_t len = 0;
+        switch (m) {
+            case kJpegSof0:
+            case kJpegSof1:
+                if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
+                if ((rc = ParseFrame(seg, len)) != kJpegOk) return rc;
+                break;
+            case 0xC2:
+            case 0xC3:
+            case 0xC5:
+            case 0xC6:
+            case 0xC7:
+            case 0xC8:
+            case 0xC9:
+            case 0xCA:
+            case 0xCB:
+            case 0xCD:
+            case 0xCE:
+            case 0xCF:
+            case 0xDE:
+            case 0xDF:
+                return kJpegUnsupported;
+            case kJpegDht:
+                if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
+                if ((rc = ParseHuffman(seg, len)) != kJpegOk) return rc;
+                break;
+            case kJpegDqt:
+                if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
+                if ((rc = ParseQuant(seg, len)) != kJpegOk) return rc;
+                break;
+            case kJpegDri:
+                if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
+                if (len != 2) return kJpegCorruptData;
+                restartInterval = Be16(seg);
+                break;
+            case kJpegSos:
+                if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
+                return ParseScan(seg, len);
+            case kJpegApp1:
+                if ((rc = ParseApp1(carry)) != kJpegOk) return rc;
+                break;
+            case kJpegSoi:
+            case kJpegEoi:
+                return kJpegCorruptData;
+            case 0x01:
+            case 0xD0:
+            case 0xD1:
+            case 0xD2:
+            case 0xD3:
+            case 0xD4:
+            case 0xD5:
+            case 0xD6:
+            case 0xD7:
+                break;  // no payload
+            default: {
+                uint8_t b[2];
+                if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
+                if (Be16(b) < 2) return kJpegCorruptData;
+                if (!Skip(Be16(b) - 2u)) return kJpegPrematureEnd;
+                break;
+            }
+        }
+    }
+}
+
+JpegDecoder::JpegDecoder() : m_pState(nullptr) {}
+
+JpegDecoder::~JpegDecoder() {
+    Close();
+}
+
+int JpegDecoder::Open(platform::ByteSource& src, const JpegAllocator& alloc, JpegExifCarry* carry) {
+    Close();
+    if (carry != nullptr) {
+        carry->data = nullptr;
+        carry->size = 0;
+    }
+    if (alloc.allocate == nullptr || alloc.release == nullptr) return kJpegBadArgument;
+    void* mem = alloc.allocate(alloc.opaque, sizeof(State));
+    if (mem == nullptr) return kJpegNoMemory;
+    State* st = new (mem) State();
+    st->alloc = alloc;
+    st->src = &src;
+    m_pState = st;
+    st->in = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, kInputBufferBytes));
+    st->seg = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, 65536));
+    int rc = kJpegNoMemory;
+    if (st->in != nullptr && st->seg != nullptr) {
+        st->cur = st->end = st->in;
+        rc = st->ParseHeaders(carry);
+    }
+    if (rc != kJpegOk) {
+        if (carry != nullptr) JpegReleaseExif(carry, alloc);
+        Close();
+        return rc;
+    }
+    // The segment buffer is only needed for the headers.
+    alloc.release(alloc.opaque, st->seg);
+    st->seg = nullptr;
+    return kJpegOk;
+}
+
+int JpegDecoder::Width() const {
+    return m_pState ? m_pState->width : 0;
+}
+int JpegDecoder::Height() const {
+    return m_pState ? m_pState->height : 0;
+}
+int JpegDecoder::OutputWidth() const {
+    return m_pState ? (m_pState->width + 1) & ~1 : 0;
+}
+int JpegDecoder::OutputHeight() const {
+    return m_pState ? (m_pState->height + 1) & ~1 : 0;
+}
+int JpegDecoder::Layout() const {
+    return m_pState ? m_pState->layout : 0;
+}
+int JpegDecoder::ChromaFactor() const {
+    return m_pState ? m_pState->factor : 0;
+}
+
+int JpegDecoder::DecodeStrip(uint8_t* y, size_t yStride, uint8_t* cb, uint8_t* cr, size_t cStride,
+                             int* rows) {
+    if (rows == nullptr) return kJpegBadArgument;
+    *rows = 0;
+    State* st = m_pState;
+    if (st == nullptr) return kJpegBadArgument;
+    if (st->err) return st->err;
+    if (st->mcuRow >= st->mcusY) return kJpegOk;
+    const int outW = OutputWidth();
+    const int outH = OutputHeight();
+    int chromaW = 0;
+    switch (st->layout) {
+        case kJpeg420:
+        case kJpeg422:
+            chromaW = outW / 2;
+            break;
+        case kJpeg440:
+        case kJpeg444:
+            chromaW = outW;
+            break;
+        case kJpegHorizontalF:
+            chromaW = outW / st->factor;
+            break;
+        default:
+            break;
+    }
+    if (y == nullptr || yStride < static_cast<size_t>(outW)) return kJpegBadArgument;
+    if (st->ncomp == 3 &&
+        (cb == nullptr || cr == nullptr || cStride < static_cast<size_t>(chromaW))) {
+        return kJpegBadArgument;
+    }
+    const int y0 = st->mcuRow * st->mcuH;
+    const int lumaRows = outH - y0 < st->mcuH ? outH - y0 : st->mcuH;
+    const int chromaRows =
+        (st->layout == kJpeg420 || st->layout == kJpeg440) ? lumaRows / 2 : lumaRows;
+    uint8_t* planes[3] = {y, cb, cr};
+    const size_t strides[3] = {yStride, cStride, cStride};
+    const int planeW[3] = {outW, chromaW, chromaW};
+    const int planeRows[3] = {lumaRows, chromaRows, chromaRows};
+
+    const IdctFn idct = kIdct;
+    std::memset(st->coef, 0, sizeof(st->coef));
+    for (int mx = 0; mx < st->mcusX; ++mx) {
+        if (st->restartInterval) {
+            if (st->mcusToRestart == 0) {
+                const int rc = st->Restart();
+                if (rc != kJpegOk) return st->err = rc;
+                st->mcusToRestart = st->restartInterval;
+            }
+            --st->mcusToRestart;
+        }
+        for (int si = 0; si < st->ncomp; ++si) {
+            Component& c = st->comp[st->scanOrder[si]];
+            const int p = c.plane;
+            for (int by = 0; by < c.v; ++by) {
+                for (int bx = 0; bx < c.h; ++bx) {
+                    int last = 0;
+                    int rc = st->DecodeBlock(c, &last);
+                    if (rc != kJpegOk) {
+                        // Garbage decoded from past the end of the data is an early end.
+                        if (st->nbits < 0 && st->stoppedAtEnd) rc = kJpegPrematureEnd;
+                        return st->err = rc;
+                    }
+                    const int x0 = (mx * c.h + bx) * 8;
+                    const int r0 = by * 8;
+                    if (x0 < planeW[p] && r0 < planeRows[p]) {
+                        const bool inside = x0 + 8 <= planeW[p] && r0 + 8 <= planeRows[p];
+                        uint8_t* dst = inside ? planes[p] + r0 * strides[p] + x0 : st->edge;
+                        const size_t stride = inside ? strides[p] : 8;
+                        if (last == 0) {
+                            const int32_t dcq = int32_t{st->coef[0]} * int32_t{c.quant[0]};
+                            const int32_t dv = ((dcq + 4) >> 3) + 128;
+                            const uint8_t v =
+                                static_cast<uint8_t>(dv < 0 ? 0 : (dv > 255 ? 255 : dv));
+                            for (int r = 0; r < 8; ++r) std::memset(dst + r * stride, v, 8);
+                        } else {
+                            idct(st->coef, c.quant, dst, stride);
+                        }
+                        if (!inside) {
+                            const int w = planeW[p] - x0 < 8 ? planeW[p] - x0 : 8;
+                            const int h = planeRows[p] - r0 < 8 ? planeRows[p] - r0 : 8;
+                            for (int r = 0; r < h; ++r) {
+                                std::memcpy(planes[p] + (r0 + r) * strides[p] + x0,
+                                            st->edge + r * 8, static_cast<size_t>(w));
+                            }
+                        }
+                    }
+                    std::memset(st->coef, 0, sizeof(st->coef));
+                }
+            }
+        }
+        if (st->nbits < 0) {
+            return st->err = st->stoppedAtEnd ? kJpegPrematureEnd : kJpegCorruptData;
+        }
+    }
+    ++st->mcuRow;
+    *rows = lumaRows;
+    return kJpegOk;
+}
+
+void JpegDecoder::Close() {
+    State* st = m_pState;
+    if (st == nullptr) return;
+    const JpegAllocator alloc = st->alloc;
+    if (st->in) alloc.release(alloc.opaque, st->in);
+    if (st->seg) alloc.release(alloc.opaque, st->seg);
+    st->~State();
+    alloc.release(alloc.opaque, st);
+    m_pState = nullptr;
+}

@@ -1,1 +1,710 @@
-// placeholder
+// Baseline sequential JPEG encoder: 4:2:0 YCbCr planes in, one interleaved
+// Huffman-coded scan out. The forward DCT is the accurate integer one with
+// 13-bit constants (rows, then columns) and quantisation rounds half away
+// from zero, so the output matches what the common reference encoder makes
+// of the same planes.
+#include <cstring>
+#include <new>
+
+#include "calib/jpeg.h"
+#include "jpeg_tables.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+// Example quantisation tables of ITU-T T.81 Annex K, natural order.
+const uint8_t kBaseLuma[64] = {
+    16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
+    14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
+    18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
+    49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99,
+};
+const uint8_t kBaseChroma[64] = {
+    17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+    99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+    99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+};
+
+// Example Huffman tables of Annex K: code counts per length 1..16, then symbols.
+const uint8_t kDcLumaBits[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+const uint8_t kDcChromaBits[16] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};
+const uint8_t kDcValues[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+const uint8_t kAcLumaBits[16] = {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d};
+const uint8_t kAcLumaValues[162] = {
+    0x01, 0x02, 0x03, 0x00, 0x04, 0x11, 0x05, 0x12, 0x21, 0x31, 0x41, 0x06, 0x13, 0x51, 0x61,
+    0x07, 0x22, 0x71, 0x14, 0x32, 0x81, 0x91, 0xa1, 0x08, 0x23, 0x42, 0xb1, 0xc1, 0x15, 0x52,
+    0xd1, 0xf0, 0x24, 0x33, 0x62, 0x72, 0x82, 0x09, 0x0a, 0x16, 0x17, 0x18, 0x19, 0x1a, 0x25,
+    0x26, 0x27, 0x28, 0x29, 0x2a, 0x34, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44, 0x45,
+    0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63, 0x64,
+    0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a, 0x83,
+    0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97, 0x98, 0x99,
+    0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4, 0xb5, 0xb6,
+    0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca, 0xd2, 0xd3,
+    0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe1, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7, 0xe8,
+    0xe9, 0xea, 0xf1, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
+};
+const uint8_t kAcChromaBits[16] = {0, 2, 1, 2, 4, 4, 3, 4, 7, 5, 4, 4, 0, 1, 2, 0x77};
+const uint8_t kAcChromaValues[162] = {
+    0x00, 0x01, 0x02, 0x03, 0x11, 0x04, 0x05, 0x21, 0x31, 0x06, 0x12, 0x41, 0x51, 0x07, 0x61,
+    0x71, 0x13, 0x22, 0x32, 0x81, 0x08, 0x14, 0x42, 0x91, 0xa1, 0xb1, 0xc1, 0x09, 0x23, 0x33,
+    0x52, 0xf0, 0x15, 0x62, 0x72, 0xd1, 0x0a, 0x16, 0x24, 0x34, 0xe1, 0x25, 0xf1, 0x17, 0x18,
+    0x19, 0x1a, 0x26, 0x27, 0x28, 0x29, 0x2a, 0x35, 0x36, 0x37, 0x38, 0x39, 0x3a, 0x43, 0x44,
+    0x45, 0x46, 0x47, 0x48, 0x49, 0x4a, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5a, 0x63,
+    0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6a, 0x73, 0x74, 0x75, 0x76, 0x77, 0x78, 0x79, 0x7a,
+    0x82, 0x83, 0x84, 0x85, 0x86, 0x87, 0x88, 0x89, 0x8a, 0x92, 0x93, 0x94, 0x95, 0x96, 0x97,
+    0x98, 0x99, 0x9a, 0xa2, 0xa3, 0xa4, 0xa5, 0xa6, 0xa7, 0xa8, 0xa9, 0xaa, 0xb2, 0xb3, 0xb4,
+    0xb5, 0xb6, 0xb7, 0xb8, 0xb9, 0xba, 0xc2, 0xc3, 0xc4, 0xc5, 0xc6, 0xc7, 0xc8, 0xc9, 0xca,
+    0xd2, 0xd3, 0xd4, 0xd5, 0xd6, 0xd7, 0xd8, 0xd9, 0xda, 0xe2, 0xe3, 0xe4, 0xe5, 0xe6, 0xe7,
+    0xe8, 0xe9, 0xea, 0xf2, 0xf3, 0xf4, 0xf5, 0xf6, 0xf7, 0xf8, 0xf9, 0xfa,
+};
+
+constexpr size_t kOutCapacity = size_t{1} << 16;
+// An MCU of six blocks never takes more than this many bytes: 64 codes of at
+// most 27 bits each per block, doubled for stuffing, plus a word in flight.
+constexpr size_t kMcuMaxBytes = 6 * 448 + 16;
+constexpr size_t kMaxExifSize = 65535 - 6;
+constexpr int kDefaultQuality = 90;
+
+// Code and length of every symbol of one table.
+struct HuffEncodeTable {
+    uint32_t code[256];
+    uint8_t size[256];
+};
+
+void BuildHuffTable(const uint8_t bits[16], const uint8_t* values, HuffEncodeTable* t) {
+    std::memset(t, 0, sizeof(*t));
+    uint32_t code = 0;
+    int k = 0;
+    for (int len = 1; len <= 16; ++len) {
+        for (int i = 0; i < bits[len - 1]; ++i, ++k) {
+            t->code[values[k]] = code++;
+            t->size[values[k]] = static_cast<uint8_t>(len);
+        }
+        code <<= 1;
+    }
+}
+
+// One quantisation table: its entries, and for every coefficient the rounding
+// bias and reciprocals of the division of the DCT output (scaled by 8) by 8*q.
+// Both forms give exactly (|x| + 4q) / (8q): with n = (|x| + 4q) >> 3 below
+// 2^11 and q below 2^8, the rounding error of each reciprocal times n stays
+// below one unit of the final shift.
+struct QuantTable {
+    uint8_t value[64];  // natural order
+    uint32_t bias[64];  // 4*q: rounds half up
+    uint32_t mul[64];   // ceil(2^19 / q): n / q = n * mul >> 19
+    // 16-bit form: n / q = ((n << 5) * mul16 >> 16) * scale16 >> 16.
+    alignas(16) uint16_t bias16[64];
+    alignas(16) uint16_t mul16[64];
+    alignas(16) uint16_t scale16[64];
+};
+
+void BuildQuantTable(const uint8_t base[64], int quality, int maxValue, QuantTable* t) {
+    const int scale = quality >= 50 ? 200 - 2 * quality : 5000 / quality;
+    for (int i = 0; i < 64; ++i) {
+        int v = (scale * base[i] + 50) / 100;
+        if (v < 1) v = 1;
+        if (v > maxValue) v = maxValue;
+        const uint32_t q = static_cast<uint32_t>(v);
+        t->value[i] = static_cast<uint8_t>(v);
+        t->bias[i] = 4 * q;
+        t->mul[i] = ((1u << 19) + q - 1) / q;
+        // Total shift 16 + floor(log2 q) keeps the multiplier below 2^16 (one
+        // less for powers of two, which divide exactly).
+        int log2q = 0;
+        while ((2u << log2q) <= q) ++log2q;
+        const int shift = 16 + log2q - ((q & (q - 1)) == 0 ? 1 : 0);  // of n * mul16
+        const int second = shift - 11;                                // of the second product
+        t->bias16[i] = static_cast<uint16_t>(4 * q);
+        t->mul16[i] = static_cast<uint16_t>(((1u << shift) + q - 1) / q);
+        t->scale16[i] = static_cast<uint16_t>(1u << (16 - second));
+    }
+}
+
+// Accurate integer forward DCT of one 8x8 block of samples, rows then columns,
+// output scaled up by 8, natural order.
+constexpr int kConstBits = 13;
+constexpr int kPass1Bits = 2;
+constexpr int32_t kFix0298631336 = 2446;
+constexpr int32_t kFix0390180644 = 3196;
+constexpr int32_t kFix0541196100 = 4433;
+constexpr int32_t kFix0765366865 = 6270;
+constexpr int32_t kFix0899976223 = 7373;
+constexpr int32_t kFix1175875602 = 9633;
+constexpr int32_t kFix1501321110 = 12299;
+constexpr int32_t kFix1847759065 = 15137;
+constexpr int32_t kFix1961570560 = 16069;
+constexpr int32_t kFix2053119869 = 16819;
+constexpr int32_t kFix2562915447 = 20995;
+constexpr int32_t kFix3072711026 = 25172;
+
+#if !defined(__SSE2__) || defined(ORBIVUE_JPEG_NO_SIMD)
+// One 1-D DCT on eight lanes at once: in[e][lane] is element e of each lane's
+// vector, out[u][lane] its coefficient u. kShift0 applies to outputs 0 and 4
+// (a left shift when negative), kShiftOther is the descale of the others.
+template <int kShift0, int kShiftOther>
+inline void Dct8Lanes(const int32_t in[8][8], int32_t out[8][8]) {
+    for (int l = 0; l < 8; ++l) {
+        const int32_t tmp0 = in[0][l] + in[7][l];
+        const int32_t tmp7 = in[0][l] - in[7][l];
+        const int32_t tmp1 = in[1][l] + in[6][l];
+        const int32_t tmp6 = in[1][l] - in[6][l];
+        const int32_t tmp2 = in[2][l] + in[5][l];
+        const int32_t tmp5 = in[2][l] - in[5][l];
+        const int32_t tmp3 = in[3][l] + in[4][l];
+        const int32_t tmp4 = in[3][l] - in[4][l];
+
+        const int32_t tmp10 = tmp0 + tmp3;
+        const int32_t tmp13 = tmp0 - tmp3;
+        const int32_t tmp11 = tmp1 + tmp2;
+        const int32_t tmp12 = tmp1 - tmp2;
+        if (kShift0 < 0) {
+            out[0][l] = (tmp10 + tmp11) * (1 << -kShift0);
+            out[4][l] = (tmp10 - tmp11) * (1 << -kShift0);
+        } else {
+            out[0][l] = (tmp10 + tmp11 + (1 << kShift0 >> 1)) >> kShift0;
+            out[4][l] = (tmp10 - tmp11 + (1 << kShift0 >> 1)) >> kShift0;
+        }
+        constexpr int32_t kRound = 1 << (kShiftOther - 1);
+        const int32_t z1e = (tmp12 + tmp13) * kFix0541196100;
+        out[2][l] = (z1e + tmp13 * kFix0765366865 + kRound) >> kShiftOther;
+        out[6][l] = (z1e - tmp12 * kFix1847759065 + kRound) >> kShiftOther;
+
+        const int32_t z5 = (tmp4 + tmp5 + tmp6 + tmp7) * kFix1175875602;
+        const int32_t z1 = -(tmp4 + tmp7) * kFix0899976223;
+        const int32_t z2 = -(tmp5 + tmp6) * kFix2562915447;
+        const int32_t z3 = -(tmp4 + tmp6) * kFix1961570560 + z5;
+        const int32_t z4 = -(tmp5 + tmp7) * kFix0390180644 + z5;
+        out[7][l] = (tmp4 * kFix0298631336 + z1 + z3 + kRound) >> kShiftOther;
+        out[5][l] = (tmp5 * kFix2053119869 + z2 + z4 + kRound) >> kShiftOther;
+        out[3][l] = (tmp6 * kFix3072711026 + z2 + z3 + kRound) >> kShiftOther;
+        out[1][l] = (tmp7 * kFix1501321110 + z1 + z4 + kRound) >> kShiftOther;
+    }
+}
+
+inline void Transpose8(const int32_t in[8][8], int32_t out[8][8]) {
+    for (int i = 0; i < 8; ++i)
+        for (int j = 0; j < 8; ++j) out[j][i] = in[i][j];
+}
+
+// rows[r] + x is the first sample of block row r.
+inline void ForwardDct(const uint8_t* const* rows, size_t x, int32_t coef[8][8]) {
+    int32_t a[8][8], b[8][8];
+    // a[i][r]: sample i of row r, level-shifted; the first pass runs on all
+    // eight rows at once.
+    for (int r = 0; r < 8; ++r) {
+        const uint8_t* p = rows[r] + x;
+        for (int i = 0; i < 8; ++i) a[i][r] = static_cast<int32_t>(p[i]) - 128;
+    }
+    Dct8Lanes<-kPass1Bits, kConstBits - kPass1Bits>(a, b);    // b[u][r]
+    Transpose8(b, a);                                         // a[r][u]
+    Dct8Lanes<kPass1Bits, kConstBits + kPass1Bits>(a, coef);  // coef[v][u]
+}
+
+// Quantised coefficients, natural order.
+inline void Quantise(const int32_t coef[8][8], const QuantTable& q, int16_t nat[64]) {
+    const int32_t* c = &coef[0][0];
+    for (int i = 0; i < 64; ++i) {
+        const int32_t x = c[i];
+        const int32_t s = x >> 31;
+        const uint32_t a = static_cast<uint32_t>((x ^ s) - s);
+        const uint32_t n = (a + q.bias[i]) >> 3;
+        const int32_t r = static_cast<int32_t>((n * q.mul[i]) >> 19);
+        nat[i] = static_cast<int16_t>((r ^ s) - s);
+    }
+}
+#endif
+
+#if defined(__SSE2__) && !defined(ORBIVUE_JPEG_NO_SIMD)
+#define ORBIVUE_JPEG_SSE2 1
+
+// The same transform on 16-bit lanes, eight rows or columns per register.
+// The odd outputs are written as one linear form of tmp4..tmp7 each (the
+// products of the rotation folded into four constants), so pairs of terms go
+// through one multiply-add and the results equal the scalar form exactly.
+inline __m128i Pair(int16_t a, int16_t b) {
+    return _mm_set_epi16(b, a, b, a, b, a, b, a);
+}
+
+template <int kShift>
+inline __m128i Descale(__m128i lo, __m128i hi) {
+    const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
+    lo = _mm_srai_epi32(_mm_add_epi32(lo, round), kShift);
+    hi = _mm_srai_epi32(_mm_add_epi32(hi, round), kShift);
+    return _mm_packs_epi32(lo, hi);
+}
+
+inline void Transpose8x8(__m128i r[8]) {
+    const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpackhi_epi16(r[0], r[1]);
+    const __m128i t2 = _mm_unpacklo_epi16(r[2], r[3]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
+    const __m128i t4 = _mm_unpacklo_epi16(r[4], r[5]), t5 = _mm_unpackhi_epi16(r[4], r[5]);
+    const __m128i t6 = _mm_unpacklo_epi16(r[6], r[7]), t7 = _mm_unpackhi_epi16(r[6], r[7]);
+    const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
+    const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
+    const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
+    const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
+    r[0] = _mm_unpacklo_epi64(u0, u4);
+    r[1] = _mm_unpackhi_epi64(u0, u4);
+    r[2] = _mm_unpacklo_epi64(u1, u5);
+    r[3] = _mm_unpackhi_epi64(u1, u5);
+    r[4] = _mm_unpacklo_epi64(u2, u6);
+    r[5] = _mm_unpackhi_epi64(u2, u6);
+    r[6] = _mm_unpacklo_epi64(u3, u7);
+    r[7] = _mm_unpackhi_epi64(u3, u7);
+}
+
+// d[e]: element e of each lane's vector; replaced by the coefficients.
+template <bool kFirstPass>
+inline void Dct1dSse2(__m128i d[8]) {
+    constexpr int kShift = kFirstPass ? kConstBits - kPass1Bits : kConstBits + kPass1Bits;
+    const __m128i tmp0 = _mm_add_epi16(d[0], d[7]), tmp7 = _mm_sub_epi16(d[0], d[7]);
+    const __m128i tmp1 = _mm_add_epi16(d[1], d[6]), tmp6 = _mm_sub_epi16(d[1], d[6]);
+    const __m128i tmp2 = _mm_add_epi16(d[2], d[5]), tmp5 = _mm_sub_epi16(d[2], d[5]);
+    const __m128i tmp3 = _mm_add_epi16(d[3], d[4]), tmp4 = _mm_sub_epi16(d[3], d[4]);
+    const __m128i tmp10 = _mm_add_epi16(tmp0, tmp3), tmp13 = _mm_sub_epi16(tmp0, tmp3);
+    const __m128i tmp11 = _mm_add_epi16(tmp1, tmp2), tmp12 = _mm_sub_epi16(tmp1, tmp2);
+    if (kFirstPass) {
+        d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPass1Bits);
+        d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPass1Bits);
+    } else {
+        // The column sums of the first pass fit 16 bits (at most 64 * 128 << 2).
+        const __m128i round = _mm_set1_epi16(1 << (kPass1Bits - 1));
+        d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPass1Bits);
+        d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPass1Bits);
+    }
+    const __m128i e0 = _mm_unpacklo_epi16(tmp13, tmp12), e1 = _mm_unpackhi_epi16(tmp13, tmp12);
+    const __m128i k2 = Pair(kFix0541196100 + kFix0765366865, kFix0541196100);
+    const __m128i k6 = Pair(kFix0541196100, kFix0541196100 - kFix1847759065);
+    d[2] = Descale<kShift>(_mm_madd_epi16(e0, k2), _mm_madd_epi16(e1, k2));
+    d[6] = Descale<kShift>(_mm_madd_epi16(e0, k6), _mm_madd_epi16(e1, k6));
+
+    const __m128i a0 = _mm_unpacklo_epi16(tmp4, tmp5), a1 = _mm_unpackhi_epi16(tmp4, tmp5);
+    const __m128i b0 = _mm_unpacklo_epi16(tmp6, tmp7), b1 = _mm_unpackhi_epi16(tmp6, tmp7);
+    const auto odd = [&](int16_t c4, int16_t c5, int16_t c6, int16_t c7) {
+        const __m128i ka = Pair(c4, c5), kb = Pair(c6, c7);
+        return Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(a0, ka), _mm_madd_epi16(b0, kb)),
+                               _mm_add_epi32(_mm_madd_epi16(a1, ka), _mm_madd_epi16(b1, kb)));
+    };
+    // z5 = (tmp4 + tmp5 + tmp6 + tmp7) * c(6/16), and the rotations of the
+    // scalar form, summed per input.
+    constexpr int16_t k1175 = kFix1175875602;
+    constexpr int16_t k0899 = kFix0899976223, k2562 = kFix2562915447;
+    constexpr int16_t k1961 = kFix1961570560, k0390 = kFix0390180644;
+    d[7] = odd(kFix0298631336 - k0899 - k1961 + k1175, k1175, k1175 - k1961, k1175 - k0899);
+    d[5] = odd(k1175, kFix2053119869 - k2562 - k0390 + k1175, k1175 - k2562, k1175 - k0390);
+    d[3] = odd(k1175 - k1961, k1175 - k2562, kFix3072711026 - k2562 - k1961 + k1175, k1175);
+    d[1] = odd(k1175 - k0899, k1175 - k0390, k1175, kFix1501321110 - k0899 - k0390 + k1175);
+}
+
+// Transform and quantisation of one block; out in natural order.
+inline void DctQuantSse2(const uint8_t* const* rows, size_t x, const QuantTable& q,
+                         int16_t out[64]) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i center = _mm_set1_epi16(128);
+    __m128i d[8];
+    for (int r = 0; r < 8; ++r) {
+        const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + x));
+        d[r] = _mm_sub_epi16(_mm_unpacklo_epi8(p, zero), center);
+    }
+    Transpose8x8(d);  // lanes: rows
+    Dct1dSse2<true>(d);
+    Transpose8x8(d);  // lanes: columns
+    Dct1dSse2<false>(d);
+    for (int v = 0; v < 8; ++v) {
+        const __m128i c = d[v];
+        const __m128i sign = _mm_srai_epi16(c, 15);
+        const __m128i a = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);
+        const __m128i bias = _mm_load_si128(reinterpret_cast<const __m128i*>(q.bias16 + 8 * v));
+        const __m128i mul = _mm_load_si128(reinterpret_cast<const __m128i*>(q.mul16 + 8 * v));
+        const __m128i sc = _mm_load_si128(reinterpret_cast<const __m128i*>(q.scale16 + 8 * v));
+        __m128i n = _mm_slli_epi16(_mm_srli_epi16(_mm_add_epi16(a, bias), 3), 5);
+        n = _mm_mulhi_epu16(_mm_mulhi_epu16(n, mul), sc);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v),
+                         _mm_sub_epi16(_mm_xor_si128(n, sign), sign));
+    }
+}
+#endif
+
+// Transform and quantisation of the block at rows[0..7] + x, zigzag order.
+inline void TransformBlock(const uint8_t* const* rows, size_t x, const QuantTable& q,
+                           int16_t zz[64]) {
+    int16_t nat[64];
+#if defined(ORBIVUE_JPEG_SSE2)
+    DctQuantSse2(rows, x, q, nat);
+#else
+    int32_t coef[8][8];
+    ForwardDct(rows, x, coef);
+    Quantise(coef, q, nat);
+#endif
+    for (int k = 0; k < 64; ++k) zz[k] = nat[kJpegZigzag[k]];
+}
+
+// Bit k-1 set when zz[k] (k = 1..63) is not zero.
+inline uint64_t AcMask(const int16_t zz[64]) {
+#if defined(ORBIVUE_JPEG_SSE2)
+    const __m128i zero = _mm_setzero_si128();
+    uint64_t m = 0;
+    for (int i = 0; i < 4; ++i) {
+        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + 16 * i));
+        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + 16 * i + 8));
+        const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(lo, zero), _mm_cmpeq_epi16(hi, zero));
+        m |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(eq))) << (16 * i);
+    }
+    return ~m >> 1;
+#else
+    uint64_t m = 0;
+    for (int k = 1; k < 64; ++k) m |= static_cast<uint64_t>(zz[k] != 0) << (k - 1);
+    return m;
+#endif
+}
+
+inline int BitLength(uint32_t a) {
+    return a == 0 ? 0 : 32 - __builtin_clz(a);
+}
+
+}  // namespace
+
+struct JpegEncoder::State {
+    platform::ByteSink* sink = nullptr;
+    JpegAllocator alloc{};
+    int width = 0;
+    int height = 0;
+    int quality = kDefaultQuality;
+    const uint8_t* exif = nullptr;
+    size_t exifSize = 0;
+    bool encoded = false;
+    bool finished = false;
+    bool failed = false;
+    uint64_t written = 0;
+
+    uint8_t* out = nullptr;  // kOutCapacity bytes
+    size_t used = 0;
+    uint8_t* pad = nullptr;  // edge-expanded rows of one MCU row
+    size_t padWidth = 0;     // luma samples per padded row (multiple of 16)
+
+    // Entropy coder: bits enter at the bottom of acc; freeBits is how many more fit.
+    uint64_t acc = 0;
+    int freeBits = 64;
+
+    QuantTable quant[2];
+    HuffEncodeTable dc[2], ac[2];
+
+    bool Flush();
+    bool Put(const void* p, size_t n);
+    void PutMarkerLength(uint8_t marker, size_t length);
+    void WriteHeaders();
+    void EmitWord(uint64_t v);
+    void PutBits(uint32_t code, int size);
+    void EncodeBlock(const int16_t zz[64], int* lastDc, int table);
+    void FlushBits();
+};
+
+bool JpegEncoder::State::Flush() {
+    if (used > 0 && !failed) {
+        if (!sink->Write(out, used)) failed = true;
+        written += used;
+    }
+    used = 0;
+    return !failed;
+}
+
+bool JpegEncoder::State::Put(const void* p, size_t n) {
+    const uint8_t* b = static_cast<const uint8_t*>(p);
+    while (n > 0) {
+        if (used == kOutCapacity && !Flush()) return false;
+        const size_t take = n < kOutCapacity - used ? n : kOutCapacity - used;
+        std::memcpy(out + used, b, take);
+        used += take;
+        b += take;
+        n -= take;
+    }
+    return !failed;
+}
+
+void JpegEncoder::State::PutMarkerLength(uint8_t marker, size_t length) {
+    const uint8_t h[4] = {0xFF, marker, static_cast<uint8_t>(length >> 8),
+                          static_cast<uint8_t>(length & 0xFF)};
+    Put(h, 4);
+}
+
+void JpegEncoder::State::WriteHeaders() {
+    const uint8_t soi[2] = {0xFF, kJpegSoi};
+    Put(soi, 2);
+    if (exifSize > 0) {
+        PutMarkerLength(kJpegApp1, exifSize + 6);
+        Put("Exif", 4);
+        Put(exif, exifSize);
+    } else {
+        const uint8_t jfif[18] = {0xFF, kJpegApp0, 0, 16, 'J', 'F', 'I', 'F', 0,
+                                  1,    1,         0, 0,  1,   0,   1,   0,   0};
+        Put(jfif, sizeof(jfif));
+    }
+    PutMarkerLength(kJpegApp1, sizeof(kPanoramaXmpPacket) + 2);
+    Put(kPanoramaXmpPacket, sizeof(kPanoramaXmpPacket));
+
+    PutMarkerLength(kJpegDqt, 2 + 2 * 65);
+    for (int t = 0; t < 2; ++t) {
+        uint8_t tab[65];
+        tab[0] = static_cast<uint8_t>(t);
+        for (int k = 0; k < 64; ++k) tab[1 + k] = quant[t].value[kJpegZigzag[k]];
+        Put(tab, sizeof(tab));
+    }
+
+    const uint8_t sof[19] = {0xFF,
+                             kJpegSof0,
+                             0,
+                             17,
+                             8,
+                             static_cast<uint8_t>(height >> 8),
+                             static_cast<uint8_t>(height & 0xFF),
+                             static_cast<uint8_t>(width >> 8),
+                             static_cast<uint8_t>(width & 0xFF),
+                             3,
+                             1,
+                             0x22,
+                             0,
+                             2,
+                             0x11,
+                             1,
+                             3,
+                             0x11,
+                             1};
+    Put(sof, sizeof(sof));
+
+    PutMarkerLength(kJpegDht, 2 + 4 * 17 + 2 * 12 + 2 * 162);
+    const struct {
+        uint8_t id;
+        const uint8_t* bits;
+        const uint8_t* values;
+        size_t count;
+    } dht[4] = {{0x00, kDcLumaBits, kDcValues, 12},
+                {0x10, kAcLumaBits, kAcLumaValues, 162},
+                {0x01, kDcChromaBits, kDcValues, 12},
+                {0x11, kAcChromaBits, kAcChromaValues, 162}};
+    for (const auto& d : dht) {
+        Put(&d.id, 1);
+        Put(d.bits, 16);
+        Put(d.values, d.count);
+    }
+
+    const uint8_t sos[14] = {0xFF, kJpegSos, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
+    Put(sos, sizeof(sos));
+}
+
+// Writes eight bytes of entropy-coded data, a zero after every 0xFF.
+inline void JpegEncoder::State::EmitWord(uint64_t v) {
+    uint8_t* o = out + used;
+    const uint64_t inv = ~v;
+    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
+        for (int i = 0; i < 8; ++i) o[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
+        used += 8;
+        return;
+    }
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t b = static_cast<uint8_t>(v >> (56 - 8 * i));
+        *o++ = b;
+        if (b == 0xFF) *o++ = 0;
+    }
+    used = static_cast<size_t>(o - out);
+}
+
+// size <= 32; code below 2^size.
+inline void JpegEncoder::State::PutBits(uint32_t code, int size) {
+    if (size <= freeBits) {
+        acc = (acc << size) | code;
+        freeBits -= size;
+        return;
+    }
+    const int left = size - freeBits;
+    EmitWord((acc << freeBits) | (code >> left));
+    acc = code;  // bits above `left` leave the word before it is written
+    freeBits = 64 - left;
+}
+
+inline void JpegEncoder::State::EncodeBlock(const int16_t zz[64], int* lastDc, int table) {
+    const HuffEncodeTable& dct = dc[table];
+    const HuffEncodeTable& act = ac[table];
+
+    const int diff = zz[0] - *lastDc;
+    *lastDc = zz[0];
+    {
+        const int s = diff >> 31;
+        const int nbits = BitLength(static_cast<uint32_t>((diff ^ s) - s));
+        const uint32_t bits = static_cast<uint32_t>(diff + s) & ((1u << nbits) - 1);
+        PutBits((dct.code[nbits] << nbits) | bits, dct.size[nbits] + nbits);
+    }
+
+    uint64_t mask = AcMask(zz);
+    int k = 0;  // zz index of the last coefficient coded
+    while (mask != 0) {
+        int run = __builtin_ctzll(mask);
+        mask >>= run;
+        mask >>= 1;
+        k += run + 1;
+        while (run >= 16) {
+            PutBits(act.code[0xF0], act.size[0xF0]);
+            run -= 16;
+        }
+        const int v = zz[k];
+        const int s = v >> 31;
+        const int nbits = BitLength(static_cast<uint32_t>((v ^ s) - s));
+        const uint32_t bits = static_cast<uint32_t>(v + s) & ((1u << nbits) - 1);
+        const int sym = (run << 4) | nbits;
+        PutBits((act.code[sym] << nbits) | bits, act.size[sym] + nbits);
+    }
+    if (k < 63) PutBits(act.code[0], act.size[0]);
+}
+
+// Pads the last byte with one bits and writes what is left in the accumulator.
+void JpegEncoder::State::FlushBits() {
+    int used_bits = 64 - freeBits;
+    const int padBits = (8 - (used_bits & 7)) & 7;
+    if (padBits > 0) PutBits((1u << padBits) - 1, padBits);
+    used_bits = 64 - freeBits;
+    for (int shift = used_bits - 8; shift >= 0; shift -= 8) {
+        const uint8_t b = static_cast<uint8_t>(acc >> shift);
+        out[used++] = b;
+        if (b == 0xFF) out[used++] = 0;
+    }
+    acc = 0;
+    freeBits = 64;
+}
+
+JpegEncoder::JpegEncoder() : m_pState(nullptr) {}
+
+JpegEncoder::~JpegEncoder() {
+    Close();
+}
+
+int JpegEncoder::Open(platform::ByteSink& sink, int width, int height, const JpegAllocator& alloc) {
+    if (m_pState != nullptr || width <= 0 || height <= 0 || width > 65535 || height > 65535 ||
+        alloc.allocate == nullptr || alloc.release == nullptr) {
+        return kJpegBadArgument;
+    }
+    void* mem = alloc.allocate(alloc.opaque, sizeof(State));
+    if (mem == nullptr) return kJpegNoMemory;
+    State* st = new (mem) State();
+    st->sink = &sink;
+    st->alloc = alloc;
+    st->width = width;
+    st->height = height;
+    st->padWidth = (static_cast<size_t>(width) + 15) & ~size_t{15};
+    m_pState = st;
+    st->out = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, kOutCapacity));
+    // 16 luma rows and 8 rows of each chroma plane.
+    st->pad = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, st->padWidth * 32));
+    if (st->out == nullptr || st->pad == nullptr) {
+        Close();
+        return kJpegNoMemory;
+    }
+    return kJpegOk;
+}
+
+void JpegEncoder::SetQuality(int quality) {
+    if (m_pState == nullptr) return;
+    m_pState->quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+}
+
+void JpegEncoder::SetExif(const uint8_t* data, size_t size) {
+    if (m_pState == nullptr) return;
+    m_pState->exif = data;
+    m_pState->exifSize = data != nullptr ? size : 0;
+}
+
+int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, const uint8_t* cr,
+                        size_t cStride) {
+    State* st = m_pState;
+    if (st == nullptr || st->encoded || y == nullptr || cb == nullptr || cr == nullptr) {
+        return kJpegBadArgument;
+    }
+    const size_t w = static_cast<size_t>(st->width);
+    const size_t cw = (w + 1) / 2;
+    const int h = st->height;
+    const int ch = (h + 1) / 2;
+    if (yStride < w || cStride < cw || st->exifSize > kMaxExifSize) return kJpegBadArgument;
+    st->encoded = true;
+
+    BuildQuantTable(kBaseLuma, st->quality, 255, &st->quant[0]);
+    BuildQuantTable(kBaseChroma, st->quality, 240, &st->quant[1]);
+    BuildHuffTable(kDcLumaBits, kDcValues, &st->dc[0]);
+    BuildHuffTable(kAcLumaBits, kAcLumaValues, &st->ac[0]);
+    BuildHuffTable(kDcChromaBits, kDcValues, &st->dc[1]);
+    BuildHuffTable(kAcChromaBits, kAcChromaValues, &st->ac[1]);
+
+    st->WriteHeaders();
+    if (st->failed) return kJpegWriteFailed;
+
+    const size_t pw = st->padWidth;
+    const size_t pcw = pw / 2;
+    const size_t mcus = pw / 16;
+    // The right edge needs copies when the planes end inside the last MCU.
+    const bool padY = pw != w;
+    const bool padC = pcw != cw;
+    uint8_t* padY0 = st->pad;
+    uint8_t* padCb0 = st->pad + 16 * pw;
+    uint8_t* padCr0 = padCb0 + 8 * pcw;
+
+    int lastDc[3] = {0, 0, 0};
+    alignas(16) int16_t zz[64];
+    const uint8_t* yRows[16];
+    const uint8_t* cbRows[8];
+    const uint8_t* crRows[8];
+
+    auto rowOf = [](const uint8_t* plane, size_t stride, int row, int rows, size_t width, bool pad,
+                    uint8_t* padRow, size_t padWidth) -> const uint8_t* {
+        const uint8_t* src = plane + stride * static_cast<size_t>(row < rows ? row : rows - 1);
+        if (!pad) return src;
+        std::memcpy(padRow, src, width);
+        std::memset(padRow + width, src[width - 1], padWidth - width);
+        return padRow;
+    };
+
+    for (int my = 0; my < h; my += 16) {
+        for (int r = 0; r < 16; ++r)
+            yRows[r] = rowOf(y, yStride, my + r, h, w, padY, padY0 + r * pw, pw);
+        for (int r = 0; r < 8; ++r) {
+            cbRows[r] = rowOf(cb, cStride, my / 2 + r, ch, cw, padC, padCb0 + r * pcw, pcw);
+            crRows[r] = rowOf(cr, cStride, my / 2 + r, ch, cw, padC, padCr0 + r * pcw, pcw);
+        }
+        for (size_t mx = 0; mx < mcus; ++mx) {
+            if (st->used > kOutCapacity - kMcuMaxBytes && !st->Flush()) return kJpegWriteFailed;
+            for (int b = 0; b < 4; ++b) {
+                TransformBlock(yRows + 8 * (b >> 1), mx * 16 + 8 * (b & 1), st->quant[0], zz);
+                st->EncodeBlock(zz, &lastDc[0], 0);
+            }
+            TransformBlock(cbRows, mx * 8, st->quant[1], zz);
+            st->EncodeBlock(zz, &lastDc[1], 1);
+            TransformBlock(crRows, mx * 8, st->quant[1], zz);
+            st->EncodeBlock(zz, &lastDc[2], 1);
+        }
+    }
+    st->FlushBits();
+    return st->Flush() ? kJpegOk : kJpegWriteFailed;
+}
+
+int JpegEncoder::Finish() {
+    State* st = m_pState;
+    if (st == nullptr || !st->encoded || st->finished) return kJpegBadArgument;
+    st->finished = true;
+    const uint8_t eoi[2] = {0xFF, kJpegEoi};
+    if (!st->Put(eoi, 2) || !st->Flush()) return kJpegWriteFailed;
+    return kJpegOk;
+}
+
+uint64_t JpegEncoder::BytesWritten() const {
+    return m_pState != nullptr ? m_pState->written + m_pState->used : 0;
+}
+
+void JpegEncoder::Close() {
+    State* st = m_pState;
+    if (st == nullptr) return;
+    const JpegAllocator alloc = st->alloc;
+    if (st->out != nullptr) alloc.release(alloc.opaque, st->out);
+    if (st->pad != nullptr) alloc.release(alloc.opaque, st->pad);
+    st->~State();
+    alloc.release(alloc.opaque, st);
+    m_pState = nullptr;
+}

@@ -1,6 +1,7 @@
 #include "calib/mesh.h"
 
 #include "bytes.h"
+#include "calib/stitch.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,13 +25,15 @@ int WindowStart(int k) {
 
 template <typename T, typename Angles, typename Heights>
 T Lagrange5(T theta, const Angles& a, const Heights& h) {
+    // The largest k with a[k] <= theta. The angles are evenly spaced, so start
+    // from the quotient and correct by a step either way.
     int k = 0;
-    for (int i = 0; i < kLensTableSize; ++i) {
-        if (a[i] <= theta) {
-            k = i;
-        } else {
-            break;
-        }
+    if (theta == theta) {
+        const T q = theta / static_cast<T>(a[1]);
+        k = q >= static_cast<T>(kLensTableSize - 1) ? kLensTableSize - 1
+                                                    : (q > 0 ? static_cast<int>(q) : 0);
+        while (k + 1 < kLensTableSize && static_cast<T>(a[k + 1]) <= theta) ++k;
+        while (k > 0 && static_cast<T>(a[k]) > theta) --k;
     }
     const int s = WindowStart(k);
     T sum = 0;
@@ -135,33 +138,8 @@ void DecodeDualLensRecord(const uint8_t* b, DualLensRecord* out) {
 }
 
 void BuildSeamProfile(float b, float profile[kMeshColumns]) {
-    // 48 segment values: a rise of 0.0018 a segment from segment 27, held at
-    // b + 0.013, falling back to b at segment 46.
-    float g[48];
-    for (float& v : g) v = b;
-    const float top = b + 0.013f;
-    for (int k = 27; k <= 36; ++k) g[k] = std::min(top, g[k - 1] + 0.0018f);
-    for (int k = 45; k >= 37; --k) g[k] = std::min(top, g[k + 1] + 0.0018f);
-
-    // 1920 samples; segment k is centred on sample 40k + 20.
-    float curve[1921];
-    for (int k = 0; k < 48; ++k) {
-        const float next = g[(k + 1) % 48];
-        for (int u = 0; u < 40; ++u) {
-            curve[(40 * k + 20 + u) % 1920] = g[k] + static_cast<float>(u) * (next - g[k]) / 40.0f;
-        }
-    }
-    curve[1920] = curve[1919];
-
-    float p = 0.0f;
-    const float stepP = 1920.0f / 180.0f;
-    for (int j = 0; j < 180; ++j) {
-        const int i = static_cast<int>(p);
-        const float w = static_cast<float>(i + 1) - p;
-        profile[j] = w * curve[i] + (1.0f - w) * curve[i + 1];
-        p += stepP;
-    }
-    profile[180] = profile[0];
+    BuildSeamProfileN(b, kMeshColumns - 1, profile);
+    profile[kMeshColumns - 1] = profile[0];
 }
 
 void SetUpSeamWarp(const DualLensRecord& record, SeamWarp* warp) {

@@ -1,1 +1,611 @@
-// placeholder
+// Stitching a camera photo into an equirectangular JPEG: decode to planar
+// 4:2:0, build the remap table once per pixel (row slices on every core), then
+// resample with integer arithmetic and 8-bit weights, and encode.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <thread>
+#include <vector>
+
+#include "bytes.h"
+#include "calib/jpeg.h"
+#include "calib/stitch.h"
+#include "calib/trailer.h"
+
+using namespace calib_detail;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// One remap entry of a dual-lens table: integer position and 8-bit weights.
+struct DualEntry {
+    int16_t x;
+    uint8_t wLeft, wRight;
+    int16_t y;
+    uint8_t wUp, wDown;
+};
+static_assert(sizeof(DualEntry) == 8, "remap entries are 8 bytes");
+
+// A planar 4:2:0 picture of even size; the planes point into one block.
+struct Planes {
+    int w = 0, h = 0;
+    uint8_t* y = nullptr;
+    uint8_t* cb = nullptr;
+    uint8_t* cr = nullptr;
+    size_t CStride() const { return static_cast<size_t>(w / 2); }
+    size_t ChromaAt(int x, int yy) const {
+        return static_cast<size_t>(yy / 2) * CStride() + static_cast<size_t>(x / 2);
+    }
+};
+
+// Runs body(first, last) over [0, count) in contiguous slices, one per core.
+template <typename Body>
+void ParallelRanges(int count, const Body& body) {
+    unsigned n = std::thread::hardware_concurrency();
+    if (n == 0) n = 1;
+    if (n > 8) n = 8;
+    if (count < 32 || n == 1) {
+        body(0, count);
+        return;
+    }
+    const int slice = (count + static_cast<int>(n) - 1) / static_cast<int>(n);
+    std::vector<std::thread> workers;
+    for (unsigned t = 1; t < n; ++t) {
+        const int first = static_cast<int>(t) * slice;
+        const int last = std::min(count, first + slice);
+        if (first < last) workers.emplace_back([&body, first, last] { body(first, last); });
+    }
+    body(0, std::min(count, slice));
+    for (auto& w : workers) w.join();
+}
+
+// Limits to [0, upper], upper bound first; NaN becomes 0.
+double Limit(double v, double upper) {
+    if (v >= upper) v = upper;
+    if (!(v >= 0.0)) v = 0.0;
+    return v;
+}
+
+int MakeEven(int v) {
+    return (v % 2 != 0) ? v - 1 : v;
+}
+
+// x and y are within [0, 32767) here; roundWeights adds the half before truncation.
+DualEntry MakeEntry(double x, double y, bool roundWeights) {
+    const int ix = static_cast<int>(x);
+    const int iy = static_cast<int>(y);
+    const double half = roundWeights ? 0.5 : 0.0;
+    const int fx = std::min(255, static_cast<int>((x - ix) * 255.0 + half));
+    const int fy = std::min(255, static_cast<int>((y - iy) * 255.0 + half));
+    return DualEntry{static_cast<int16_t>(ix),       static_cast<uint8_t>(255 - fx),
+                     static_cast<uint8_t>(fx),       static_cast<int16_t>(iy),
+                     static_cast<uint8_t>(255 - fy), static_cast<uint8_t>(fy)};
+}
+
+// Bilinear luma through a dual-lens entry (weights sum to 255 each way).
+inline int DualLuma(const Planes& s, const DualEntry& e) {
+    const uint8_t* p = s.y + static_cast<size_t>(e.y) * s.w + e.x;
+    const int top = p[0] * e.wLeft + p[1] * e.wRight;
+    const int bottom = p[s.w] * e.wLeft + p[s.w + 1] * e.wRight;
+    return (top * e.wUp + bottom * e.wDown + 32768) >> 16;
+}
+
+// --- Dual lens ------------------------------------------------------------------
+
+// The remap tables of both lenses: rows x cols entries each.
+struct DualTables {
+    std::vector<DualEntry> lens[2];
+    int rows = 0, cols = 0;
+    const DualEntry* At(int l, int r, int c) const {
+        return &lens[l][static_cast<size_t>(r) * cols + c];
+    }
+};
+
+// Rotations 0 and 180: each lens's map area is ho rows by fw columns; both
+// lenses see (lambda, beta) of their own map the same way.
+void BuildDualTablesUpright(const DualPhotoGeometry& g, int fw, bool reverse, DualTables* t) {
+    const int ho = g.ho;
+    const double a = kPi / ho;
+    const double maxXY = g.wo / 2 - 2;
+    t->rows = ho;
+    t->cols = fw;
+    for (auto& l : t->lens) l.resize(static_cast<size_t>(ho) * fw);
+    std::vector<double> cosL(fw), sinL(fw);
+    for (int j = 0; j < fw; ++j) {
+        const double lambda = -fw * a / 2 + j * a;
+        cosL[j] = std::cos(lambda);
+        sinL[j] = std::sin(lambda);
+    }
+    ParallelRanges(ho, [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+            const double beta = kPi - i * a;
+            const double cosB = std::cos(beta), sinB = std::sin(beta);
+            for (int j = 0; j < fw; ++j) {
+                double theta, phi;
+                DirectionToLensAnglesFrom(cosL[j], sinL[j], cosB, sinB, &theta, &phi);
+                for (int l = 0; l < 2; ++l) {
+                    double x, y;
+                    DualLensProject(g, l, theta, phi, &x, &y);
+                    x = Limit(x, maxXY);
+                    y = Limit(y, maxXY);
+                    if (l == 1) x += g.wo / 2;
+                    t->lens[l][static_cast<size_t>(i) * fw + j] = MakeEntry(x, y, true);
+                }
+            }
+        }
+    });
+    if (reverse) {
+        for (auto& l : t->lens) std::reverse(l.begin(), l.end());
+    }
+}
+
+// Rotations 90 and 270: fh rows of wo entries; the lens axes at the top and
+// bottom edges, the seam profile indexed by the column.
+void BuildDualTablesSideways(const DualPhotoGeometry& g, int fh, bool reverse, DualTables* t) {
+    const int wo = g.wo, ho = g.ho;
+    const double a2 = 2.0 * kPi / wo;
+    const double maxXY = wo / 2 - 2;
+    t->rows = fh;
+    t->cols = wo;
+    for (auto& l : t->lens) l.resize(static_cast<size_t>(fh) * wo);
+    ParallelRanges(fh, [&](int first, int last) {
+        for (int r = first; r < last; ++r) {
+            for (int l = 0; l < 2; ++l) {
+                const double theta0 = l == 0 ? r * a2 : kPi - (ho - fh + r) * a2;
+                const double rhoBase0 =
+                    LensImageHeight(theta0, *g.model, l == 0 ? g.kScale1 : g.kScale2);
+                for (int j = 0; j < wo; ++j) {
+                    double theta = theta0;
+                    double phi = l == 0 ? -j * a2 : -kPi + j * a2;
+                    double rhoBase = rhoBase0;
+                    if (l == 1 && g.warp.n > 0) {
+                        float tw, pw;
+                        if (ApplySeamWarp(g.warp, static_cast<float>(theta),
+                                          static_cast<float>(phi), &tw, &pw)) {
+                            theta = tw;
+                            phi = pw;
+                            rhoBase = LensImageHeight(theta, *g.model, g.kScale2);
+                        }
+                    }
+                    const double rho = rhoBase * g.profile[static_cast<size_t>(j)];
+                    double x = Limit((l == 0 ? g.cx1 : g.cx2) + rho * std::cos(phi), maxXY);
+                    const double y = Limit((l == 0 ? g.cy1 : g.cy2) + rho * std::sin(phi), maxXY);
+                    if (l == 1) x += wo / 2;
+                    t->lens[l][static_cast<size_t>(r) * wo + j] = MakeEntry(x, y, false);
+                }
+            }
+        }
+    });
+    if (reverse) {
+        for (auto& l : t->lens) std::reverse(l.begin(), l.end());
+    }
+}
+
+// Rotations 0 and 180: the first lens fills the middle, the second lens the
+// left and right quarters, blended across bands centred on the two seams.
+void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
+    const int ho = out->h, wo = out->w, fw = t.cols;
+    const int band = std::max(0, std::min(fw - ho, 48));
+    const int h = band / 2;
+    const int s1 = ho / 2, s2 = 3 * ho / 2;
+    // Which lens and map column an output column reads, and the blend ramp.
+    struct Column {
+        int lensA, colA;  // first-named source
+        int lensB, colB;  // second-named source in a band, else -1
+        int w0, w1;       // ramp weights (luma)
+        int cw0, cw1;     // ramp weights at the even position (chroma)
+    };
+    std::vector<Column> cols(static_cast<size_t>(wo));
+    for (int c = 0; c < wo; ++c) {
+        Column& k = cols[c];
+        k.lensB = -1;
+        k.colB = -1;
+        const int j1 = c + fw / 2 - ho;       // first lens, middle
+        const int j2l = c + fw / 2;           // second lens, left quarter
+        const int j2r = c + fw / 2 - 2 * ho;  // second lens, right quarter
+        if (c < s1 - h) {
+            k.lensA = 1, k.colA = j2l;
+        } else if (c < s1 + h) {
+            k.lensA = 1, k.colA = j2l, k.lensB = 0, k.colB = j1;
+        } else if (c < s2 - h) {
+            k.lensA = 0, k.colA = j1;
+        } else if (c < s2 + h) {
+            k.lensA = 0, k.colA = j1, k.lensB = 1, k.colB = j2r;
+        } else {
+            k.lensA = 1, k.colA = j2r;
+        }
+        if (k.lensB >= 0) {
+            const int b = c < s1 + h ? c - (s1 - h) : c - (s2 - h);
+            const int be = b - (b & 1);
+            k.w1 = b * 255 / (2 * h);
+            k.w0 = 255 - k.w1;
+            k.cw1 = be * 255 / (2 * h);
+            k.cw0 = 255 - k.cw1;
+        } else {
+            k.w0 = 255, k.w1 = 0, k.cw0 = 255, k.cw1 = 0;
+        }
+    }
+    auto valid = [fw](int col) { return col >= 0 && col < fw; };
+    ParallelRanges(ho / 2, [&](int first, int last) {
+        for (int i = first * 2; i < last * 2; ++i) {
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+            for (int c = 0; c < wo; ++c) {
+                const Column& k = cols[c];
+                if (!valid(k.colA) || (k.lensB >= 0 && !valid(k.colB))) continue;
+                const DualEntry& ea = *t.At(k.lensA, i, k.colA);
+                int luma = DualLuma(src, ea);
+                if (k.lensB >= 0) {
+                    const DualEntry& eb = *t.At(k.lensB, i, k.colB);
+                    luma = (luma * k.w0 + DualLuma(src, eb) * k.w1 + 128) >> 8;
+                }
+                yRow[c] = static_cast<uint8_t>(luma);
+                if ((i & 1) == 0 && (c & 1) == 0) {
+                    const size_t o = out->ChromaAt(c, i);
+                    const size_t sa = src.ChromaAt(ea.x, ea.y);
+                    int cb = src.cb[sa], cr = src.cr[sa];
+                    if (k.lensB >= 0) {
+                        const DualEntry& eb = *t.At(k.lensB, i, k.colB);
+                        const size_t sb = src.ChromaAt(eb.x, eb.y);
+                        cb = (cb * k.cw0 + src.cb[sb] * k.cw1 + 128) >> 8;
+                        cr = (cr * k.cw0 + src.cr[sb] * k.cw1 + 128) >> 8;
+                    }
+                    out->cb[o] = static_cast<uint8_t>(cb);
+                    out->cr[o] = static_cast<uint8_t>(cr);
+                }
+            }
+        }
+    });
+}
+
+// Rotations 90 and 270: one lens fills the upper rows, the other the lower,
+// blended across a band of rows at the middle.
+void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens, Planes* out) {
+    const int ho = out->h, wo = out->w, fh = t.rows;
+    const int lowerLens = 1 - upperLens;
+    int e = std::max(0, std::min(2 * fh - ho, 48));
+    e = MakeEven(e);
+    const int bandStart = ho / 2 - e / 2, bandEnd = ho / 2 + e / 2;
+    ParallelRanges(ho / 2, [&](int first, int last) {
+        for (int i = first * 2; i < last * 2; ++i) {
+            const int upperRow = i;            // upper lens continues its rows
+            const int lowerRow = i - ho + fh;  // lower lens ends at its last row
+            const bool inBand = i >= bandStart && i < bandEnd;
+            int lens, row, wu = 255, wuEven = 255;
+            if (inBand) {
+                const int k = i - bandStart;
+                wu = (e - k) * 255 / e;
+                wuEven = (e - (k - (k & 1))) * 255 / e;
+                lens = upperLens;
+                row = upperRow;
+            } else if (i < bandStart) {
+                lens = upperLens;
+                row = upperRow;
+            } else {
+                lens = lowerLens;
+                row = lowerRow;
+            }
+            if (row < 0 || row >= fh) continue;
+            if (inBand && (lowerRow < 0 || lowerRow >= fh)) continue;
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+            for (int c = 0; c < wo; ++c) {
+                const DualEntry& ea = *t.At(lens, row, c);
+                int luma = DualLuma(src, ea);
+                const DualEntry* eb = inBand ? t.At(lowerLens, lowerRow, c) : nullptr;
+                if (eb != nullptr) luma = (luma * wu + DualLuma(src, *eb) * (255 - wu) + 128) >> 8;
+                yRow[c] = static_cast<uint8_t>(luma);
+                if ((i & 1) == 0 && (c & 1) == 0) {
+                    const size_t o = out->ChromaAt(c, i);
+                    const size_t sa = src.ChromaAt(ea.x, ea.y);
+                    int cb = src.cb[sa], cr = src.cr[sa];
+                    if (eb != nullptr) {
+                        const size_t sb = src.ChromaAt(eb->x, eb->y);
+                        cb = (cb * wuEven + src.cb[sb] * (255 - wuEven) + 128) >> 8;
+                        cr = (cr * wuEven + src.cr[sb] * (255 - wuEven) + 128) >> 8;
+                    }
+                    out->cb[o] = static_cast<uint8_t>(cb);
+                    out->cr[o] = static_cast<uint8_t>(cr);
+                }
+            }
+        }
+    });
+}
+
+int StitchDual(const DualLensRecord& rec, int rotation, const Planes& src, Planes* out) {
+    DualPhotoGeometry g;
+    if (!SetUpDualPhotoGeometry(rec, out->w, &g)) return kStitchNoCalibration;
+    DualTables t;
+    if (rotation == 0 || rotation == 180) {
+        const int fw = MakeEven(TruncToInt(out->h * static_cast<double>(rec.fov) / 180.0));
+        if (fw <= 0) return kStitchNoCalibration;
+        BuildDualTablesUpright(g, fw, rotation == 180, &t);
+        ResampleDualUpright(src, t, out);
+    } else {
+        const int fh = MakeEven(TruncToInt(out->h * static_cast<double>(rec.fov) / 360.0));
+        if (fh <= 0) return kStitchNoCalibration;
+        BuildDualTablesSideways(g, fh, rotation == 90, &t);
+        ResampleDualSideways(src, t, rotation == 270 ? 0 : 1, out);
+    }
+    return kStitchOk;
+}
+
+// --- Single lens -----------------------------------------------------------------
+
+constexpr int32_t kNoSource = -1;
+
+// One (x * 256, y * 256) pair per output pixel, or (-1, -1) without source.
+void BuildSingleTable(const SinglePhotoGeometry& g, int rotation, int wd, int hd, int wo, int ho,
+                      std::vector<int32_t>* table) {
+    table->assign(static_cast<size_t>(wo) * ho * 2, kNoSource);
+    const float q = static_cast<float>(2.0 * kPi / wo);
+    const double maxX = (wd - 1) * 256.0, maxY = (hd - 1) * 256.0;
+    // Rotation 0 accumulates the ring angle in single precision row by row.
+    std::vector<float> rowTheta(static_cast<size_t>(ho));
+    float acc = 0.0f;
+    for (int i = 0; i < ho; ++i) {
+        rowTheta[i] = acc;
+        acc += q;
+    }
+    ParallelRanges(ho, [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+            int32_t* row = table->data() + static_cast<size_t>(i) * wo * 2;
+            if (rotation == 0 || rotation == 180) {
+                const float theta = rotation == 0
+                                        ? rowTheta[i]
+                                        : static_cast<float>(kPi) - static_cast<float>(i) * q;
+                const float rho = SingleLensPhotoHeight(g, theta);
+                if (!(rho < static_cast<float>(g.r))) continue;
+                for (int j = 0; j < wo; ++j) {
+                    const double phi = rotation == 0 ? 2.0 * kPi - j * double{q} : j * double{q};
+                    const double x = (g.cx + rho * std::cos(phi)) * 256.0;
+                    const double y = (g.cy + rho * std::sin(phi)) * 256.0;
+                    if (!(x >= 0.0 && x <= maxX && y >= 0.0 && y <= maxY)) continue;
+                    row[2 * j] = static_cast<int32_t>(x);
+                    row[2 * j + 1] = static_cast<int32_t>(y);
+                }
+            } else {
+                const double beta = rotation == 90 ? kPi - i * double{q} : i * double{q};
+                const double cosB = std::cos(beta), sinB = std::sin(beta);
+                for (int j = 0; j < wo; ++j) {
+                    const double lambda =
+                        rotation == 90 ? -kPi + j * double{q} : kPi - j * double{q};
+                    double theta, phi;
+                    DirectionToLensAnglesFrom(std::cos(lambda), std::sin(lambda), cosB, sinB,
+                                              &theta, &phi);
+                    const double rho = SingleLensPhotoHeight(g, static_cast<float>(theta));
+                    const double x = g.cx + rho * std::cos(phi);
+                    const double y = g.cy + rho * std::sin(phi);
+                    if (!(x >= 0.0 && y >= 0.0 && x <= wd - 1 && y <= hd - 1)) continue;
+                    row[2 * j] = static_cast<int32_t>(x * 256.0);
+                    row[2 * j + 1] = static_cast<int32_t>(y * 256.0);
+                }
+            }
+        }
+    });
+}
+
+void ResampleSingle(const Planes& src, const std::vector<int32_t>& table, Planes* out) {
+    const int wo = out->w;
+    ParallelRanges(out->h / 2, [&](int first, int last) {
+        for (int i = first * 2; i < last * 2; ++i) {
+            const int32_t* row = table.data() + static_cast<size_t>(i) * wo * 2;
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+            for (int j = 0; j < wo; ++j) {
+                const int32_t X = row[2 * j], Y = row[2 * j + 1];
+                const bool has = X != kNoSource || Y != kNoSource;
+                if (has) {
+                    const int px = X >> 8, py = Y >> 8, fx = X & 255, fy = Y & 255;
+                    // The neighbours are clamped to the picture: at its last
+                    // column or row their weight is 0, but they are never read
+                    // from outside it.
+                    const int px1 = std::min(px + 1, src.w - 1);
+                    const int py1 = std::min(py + 1, src.h - 1);
+                    const uint8_t* r0 = src.y + static_cast<size_t>(py) * src.w;
+                    const uint8_t* r1 = src.y + static_cast<size_t>(py1) * src.w;
+                    const int top = r0[px] * (256 - fx) + r0[px1] * fx;
+                    const int bottom = r1[px] * (256 - fx) + r1[px1] * fx;
+                    yRow[j] = static_cast<uint8_t>(((256 - fy) * top + fy * bottom + 32768) >> 16);
+                } else {
+                    yRow[j] = 0;
+                }
+                if ((i & 1) == 0 && (j & 1) == 0) {
+                    const size_t o = out->ChromaAt(j, i);
+                    if (has) {
+                        const size_t s = src.ChromaAt(X >> 8, Y >> 8);
+                        out->cb[o] = src.cb[s];
+                        out->cr[o] = src.cr[s];
+                    } else {
+                        out->cb[o] = 128;
+                        out->cr[o] = 128;
+                    }
+                }
+            }
+        }
+    });
+}
+
+// --- Flow ----------------------------------------------------------------------------
+
+// The photo's lens record, read from its JPEG segments.
+struct PhotoCalibration {
+    int cameraType = 0;
+    float singleCx = 0, singleCy = 0, singleR = 0;
+    DualLensRecord dual{};
+};
+
+int ReadPhotoCalibration(platform::ByteSource& src, PhotoCalibration* out) {
+    CalibrationTrailer trailer;
+    if (ReadCalibrationTrailer(src, kTrailerInJpeg, &trailer) != kTrailerOk) {
+        return kStitchNoCalibration;
+    }
+    const CalibrationRecord* type = FindRecord(trailer.table, 5);
+    const CalibrationRecord* text = FindRecord(trailer.table, 3);
+    const CalibrationRecord* lens = FindRecord(trailer.table, 7);
+    if (type == nullptr || type->length < 4 || text == nullptr || text->length > 36 ||
+        lens == nullptr) {
+        return kStitchNoCalibration;
+    }
+    out->cameraType = static_cast<int>(Le32(type->value));
+    if (out->cameraType == 1 && lens->length == 28) {
+        out->singleCx = LeFloat(lens->value + 16);
+        out->singleCy = LeFloat(lens->value + 20);
+        out->singleR = LeFloat(lens->value + 24);
+        return kStitchOk;
+    }
+    if (out->cameraType == 2 && (lens->length == 1652 || lens->length == 1656)) {
+        DecodeDualLensRecord(lens->value, &out->dual);
+        // An unusable field of view would make the map area empty or huge.
+        if (!(out->dual.fov > 0.0f && out->dual.fov <= 360.0f)) return kStitchNoCalibration;
+        if (DualLensModel(out->dual.model) == nullptr || out->dual.n < 0 ||
+            out->dual.n > kMaxSeamLines) {
+            return kStitchNoCalibration;
+        }
+        return kStitchOk;
+    }
+    return kStitchNoCalibration;
+}
+
+// Owns one malloc'd block; freed on every path.
+struct Block {
+    uint8_t* p = nullptr;
+    ~Block() { std::free(p); }
+    bool Allocate(size_t n, int fill) {
+        p = static_cast<uint8_t*>(std::malloc(n == 0 ? 1 : n));
+        if (p != nullptr) std::memset(p, fill, n);
+        return p != nullptr;
+    }
+};
+
+// Decodes the photo into 4:2:0 planes of its even size.
+int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExifCarry* carry,
+                Block* block, Planes* src) {
+    JpegDecoder dec;
+    int r = dec.Open(file, alloc, carry);
+    if (r != kJpegOk) return r;
+    const int layout = dec.Layout();
+    if (layout != kJpeg420 && layout != kJpeg422 && layout != kJpeg444) return kStitchBadLayout;
+    const int w = dec.OutputWidth(), h = dec.OutputHeight();
+    const size_t n = static_cast<size_t>(w) * h;
+    // Room for full-size chroma planes; 4:2:2 and 4:4:4 are reduced in place.
+    if (!block->Allocate(n * 3, 0)) return kStitchNoMemory;
+    const size_t cStride = layout == kJpeg444 ? static_cast<size_t>(w) : static_cast<size_t>(w / 2);
+    uint8_t* cb = block->p + n;
+    uint8_t* cr = block->p + 2 * n;
+    int row = 0;
+    while (row < h) {
+        int rows = 0;
+        const size_t cRow =
+            layout == kJpeg420 ? static_cast<size_t>(row / 2) : static_cast<size_t>(row);
+        r = dec.DecodeStrip(block->p + static_cast<size_t>(row) * w, static_cast<size_t>(w),
+                            cb + cRow * cStride, cr + cRow * cStride, cStride, &rows);
+        if (r != kJpegOk) return r;
+        if (rows <= 0) break;
+        row += rows;
+    }
+    if (row < h) return kJpegPrematureEnd;
+    // Keep every second chroma row (4:2:2), or the top-left of every 2x2 (4:4:4).
+    const size_t cw = static_cast<size_t>(w / 2);
+    if (layout != kJpeg420) {
+        for (uint8_t* plane : {cb, cr}) {
+            for (int y = 0; y < h / 2; ++y) {
+                const uint8_t* in = plane + static_cast<size_t>(2 * y) * cStride;
+                uint8_t* o = plane + static_cast<size_t>(y) * cw;
+                if (layout == kJpeg422) {
+                    std::memmove(o, in, cw);
+                } else {
+                    for (size_t x = 0; x < cw; ++x) o[x] = in[2 * x];
+                }
+            }
+        }
+    }
+    src->w = w;
+    src->h = h;
+    src->y = block->p;
+    src->cb = cb;
+    // Cr follows Cb directly once reduced, keeping the 4:2:0 buffer layout.
+    src->cr = cb + cw * static_cast<size_t>(h / 2);
+    std::memmove(src->cr, cr, cw * static_cast<size_t>(h / 2));
+    return kStitchOk;
+}
+
+int EncodePhoto(const Planes& out, int qualityIndex, const JpegExifCarry& carry,
+                const JpegAllocator& alloc, const char* outputPath) {
+    const std::string temp = platform::TempPathBeside(outputPath);
+    if (temp.empty()) return kStitchNoMemory;
+    int r;
+    {
+        platform::FileWriter file;
+        if (file.Open(temp.c_str()) != 0) {
+            platform::RemoveFile(temp.c_str());
+            return kStitchNoMemory;
+        }
+        JpegEncoder enc;
+        r = enc.Open(file, out.w, out.h, alloc);
+        if (r == kJpegOk) {
+            enc.SetQuality(JpegQualityForIndex(qualityIndex));
+            if (carry.size > 0) enc.SetExif(carry.data, carry.size);
+            r = enc.Encode(out.y, static_cast<size_t>(out.w), out.cb, out.cr, out.CStride());
+        }
+        if (r == kJpegOk) r = enc.Finish();
+        enc.Close();
+        if (!file.Close() && r == kJpegOk) r = kJpegWriteFailed;
+    }
+    if (r == kJpegOk && platform::RenameFile(temp.c_str(), outputPath) != 0) r = kStitchNoMemory;
+    if (r != kJpegOk) platform::RemoveFile(temp.c_str());
+    return r;
+}
+
+}  // namespace
+
+int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int extraPass,
+                int qualityIndex) {
+    if ((rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) || extraPass != 0 ||
+        qualityIndex < 0 || qualityIndex > 2 || outputPath == nullptr || outputPath[0] == '\0') {
+        return kStitchBadArgument;
+    }
+    platform::FileReader file;
+    if (file.Open(inputPath) != 0) return kStitchCannotOpenInput;
+    PhotoCalibration calib;
+    int r = ReadPhotoCalibration(file, &calib);
+    if (r != kStitchOk) return r;
+
+    const JpegAllocator alloc = DefaultJpegAllocator();
+    JpegExifCarry carry;
+    Block source;
+    Planes src;
+    if (!file.Seek(0, platform::kSeekSet)) return kStitchCannotOpenInput;
+    r = DecodePhoto(file, alloc, &carry, &source, &src);
+    if (r == kStitchOk && calib.cameraType == 2 && src.w != 2 * src.h) r = kStitchNotTwoToOne;
+
+    Block output;
+    Planes out;
+    if (r == kStitchOk) {
+        out.w = src.w;
+        out.h = out.w / 2;
+        const size_t ny = static_cast<size_t>(out.w) * out.h;
+        const size_t nc = out.CStride() * static_cast<size_t>(out.h / 2);
+        if (!output.Allocate(ny + 2 * nc, 128)) {
+            r = kStitchNoMemory;
+        } else {
+            std::memset(output.p, 0, ny);
+            out.y = output.p;
+            out.cb = output.p + ny;
+            out.cr = output.p + ny + nc;
+        }
+    }
+    if (r == kStitchOk) {
+        if (calib.cameraType == 2) {
+            r = StitchDual(calib.dual, rotation, src, &out);
+        } else {
+            SinglePhotoGeometry g;
+            SetUpSinglePhotoGeometry(calib.singleCx, calib.singleCy, calib.singleR, src.h, &g);
+            std::vector<int32_t> table;
+            BuildSingleTable(g, rotation, src.w, src.h, out.w, out.h, &table);
+            ResampleSingle(src, table, &out);
+        }
+    }
+    if (r == kStitchOk) r = EncodePhoto(out, qualityIndex, carry, alloc, outputPath);
+    JpegReleaseExif(&carry, alloc);
+    return r;
+}

@@ -6,12 +6,16 @@
 #include <vector>
 
 #include "info.h"
+#include "stitch.h"
 
 namespace {
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n");
+    std::fprintf(
+        out,
+        "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n"
+        "       orbivue-cli stitch INPUT.jpg OUTPUT.jpg [--rotation R] [--quality Q]\n"
+        "       orbivue-cli stitch INPUT.jpg... --out-dir DIR [--rotation R] [--quality Q]\n");
 }
 
 }  // namespace
@@ -25,6 +29,7 @@ int main(int argc, char** argv) {
     const std::string verb = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (verb == "info") return RunInfo(args);
+    if (verb == "stitch") return RunStitch(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);
         return 0;

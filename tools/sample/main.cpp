@@ -16,6 +16,8 @@ const char kUsage[] =
     "usage: orbivue-sample OUT --camera 0|1|2 [--photo|--video] [--size WxH]\n"
     "  [--layout app1|app0|after|noexif|noapp1] [--place moov|trak|udat|mdia|none]\n"
     "  [--spherical] [--audio] [--seconds S]\n"
+    "  [--render [--panorama PATH]]  photo of camera 1|2: the panorama (default the earth)\n"
+    "                                 seen through the lenses instead of a test pattern\n"
     "  single lens: [--cx F --cy F --r F]\n"
     "  dual lens:   [--fov F --model N --cx1 F --cy1 F --r1 F --cx2 F --cy2 F --r2 F\n"
     "                --base F --lines N --line X0 Y0 X1 Y1 U0 V0 U1 V1 (repeatable) --long]\n"
@@ -67,7 +69,9 @@ void FillLines(sample::DualLensValues& d, int n, int explicitCount) {
     for (int i = explicitCount; i < n && i < 50; ++i) {
         const float x = 1920.0f * (static_cast<float>(i) + 0.5f) / static_cast<float>(n);
         const float l1[4] = {x, 420.0f, x + 6.0f, 540.0f};
-        const float l2[4] = {x + 4.0f, 424.0f, x + 11.0f, 544.0f};
+        // The second list starts where the first ends in polar angle, so the warp keeps the
+        // ring angles and only shifts the azimuth.
+        const float l2[4] = {x + 4.0f, 540.0f, x + 10.0f, 660.0f};
         for (int k = 0; k < 4; ++k) {
             d.lines1[i][k] = l1[k];
             d.lines2[i][k] = l2[k];
@@ -92,6 +96,9 @@ int Run(int argc, char** argv) {
     std::optional<long long> cameraValue, type3Len;
     bool noType3 = false, noType5 = false, noType7 = false;
     sample::TrailerSpec want;
+    bool render = false;
+    sample::RenderOptions renderOpt;
+    bool panoramaGiven = false;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -153,6 +160,13 @@ int Run(int argc, char** argv) {
                 mp4.placement = sample::Mp4Placement::None;
             else
                 ok = false;
+        } else if (a == "--render") {
+            render = true;
+        } else if (a == "--panorama") {
+            const char* v = value();
+            ok = v && *v;
+            if (ok) renderOpt.panorama = v;
+            panoramaGiven = true;
         } else if (a == "--spherical") {
             mp4.sphericalBox = true;
         } else if (a == "--audio") {
@@ -255,10 +269,16 @@ int Run(int argc, char** argv) {
     if (singleGiven && camera != 1) return Fail("--cx/--cy/--r apply to --camera 1");
     if (dualGiven && camera != 2) return Fail("dual lens options apply to --camera 2");
     const bool photo = photoFlag || (!videoFlag && EndsWithJpg(out));
+    if (panoramaGiven && !render) return Fail("--panorama needs --render");
+    if (render && (camera == 0 || !photo)) return Fail("--render makes photos of camera 1 or 2");
     if (width == 0) {
         width = 1920;
         height = camera == 1 ? 1080 : 960;
+        // The stitch takes a single-lens photo for a 4:3 picture.
+        if (render && camera == 1) width = 1440;
     }
+    if (render && camera == 2 && (width % 2 || height * 2 != width))
+        return Fail("a rendered dual-lens photo needs an even width and a 2:1 size");
 
     std::vector<uint8_t> trailer;
     if (camera != 0) {
@@ -288,7 +308,14 @@ int Run(int argc, char** argv) {
     if (photo) {
         // A plain file carries no APP1 unless a layout was asked for.
         if (camera == 0 && !layoutGiven) layout = sample::JpegLayout::NoApp1;
-        rc = sample::WriteJpeg(out, width, height, trailer, layout);
+        if (!render) {
+            rc = sample::WriteJpeg(out, width, height, trailer, layout);
+        } else if (camera == 1) {
+            rc = sample::WriteRenderedSinglePhoto(out, width, height, single, want, renderOpt,
+                                                  layout);
+        } else {
+            rc = sample::WriteRenderedDualPhoto(out, width, height, dual, want, renderOpt, layout);
+        }
     } else {
         if (camera == 0 && !placeGiven) mp4.placement = sample::Mp4Placement::None;
         mp4.width = width;
@@ -301,13 +328,15 @@ int Run(int argc, char** argv) {
         case sample::kErrArgs:
             return Fail("unsupported size or options for " + out);
         case sample::kErrFfmpeg:
-            return Fail("ffmpeg failed (is it installed with libx264?)");
+            return Fail(render ? "ffmpeg failed (can it read the panorama?)"
+                               : "ffmpeg failed (is it installed with libx264?)");
         case sample::kErrFormat:
             return Fail("unexpected ffmpeg output structure");
         case sample::kErrTooLarge:
             return Fail("trailer too large for an APP1 segment");
         default:
-            return Fail("could not write " + out);
+            return Fail((render ? "could not read the panorama or write " : "could not write ") +
+                        out);
     }
     std::printf("wrote %s\n", out.c_str());
     return 0;

@@ -2,6 +2,8 @@
 // their structure here.
 #include "sample/samplegen.h"
 
+#include "media_internal.h"
+
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -19,7 +21,6 @@
 extern char** environ;
 
 namespace sample {
-namespace {
 
 namespace fs = std::filesystem;
 
@@ -62,6 +63,8 @@ bool RunFfmpeg(const std::vector<std::string>& args) {
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+namespace {
 
 // ffmpeg output is cached in the temp dir under a name that encodes its parameters. It is
 // written under a unique name first and renamed, so parallel test processes never see a
@@ -380,6 +383,13 @@ int WriteJpegImpl(const std::string& path, int width, int height,
                                            "mjpeg"};
     std::vector<uint8_t> src;
     if (int rc = CachedFfmpeg("picture-" + size + ".jpg", args, src); rc != 0) return rc;
+    return WrapPicture(path, width, height, src, trailer, layout);
+}
+
+}  // namespace
+
+int WrapPicture(const std::string& path, int width, int height, const std::vector<uint8_t>& src,
+                const std::vector<uint8_t>& trailer, JpegLayout layout) {
     std::vector<uint8_t> picture;
     if (!PictureSegments(src, width, height, picture)) return kErrFormat;
 
@@ -406,8 +416,6 @@ int WriteJpegImpl(const std::string& path, int width, int height,
     out.insert(out.end(), picture.begin(), picture.end());
     return WriteFile(path, out) ? 0 : kErrIo;
 }
-
-}  // namespace
 
 int WriteJpeg(const std::string& path, int width, int height, const std::vector<uint8_t>& trailer,
               JpegLayout layout) {

@@ -103,7 +103,42 @@ std::vector<uint8_t> LargeBox(const char type[4],
 std::vector<uint8_t> SphericalUuidBox(const std::string& xml);
 std::string StandardSphericalXml();
 
-// Negative return codes of WriteJpeg / WriteMp4.
+// Camera photos whose picture is an equirectangular panorama seen through the lens geometry
+// of the record, laid out so that stitching the photo at rotation 0 gives the panorama back.
+// The panorama is scaled with ffmpeg to the stitched size: w x w/2 for a dual-lens photo, the
+// even width for a single-lens one. All samples are full range, as JPEG stores them; outside
+// the image circles the picture is black (Y 0, Cb = Cr = 128).
+constexpr char kEarthPanorama[] = "/usr/share/xplanet/images/earth.jpg";  // 2048 x 1024
+
+struct RenderOptions {
+    std::string panorama;  // any picture ffmpeg reads; empty: kEarthPanorama
+};
+
+// DefaultRecords(2) or DefaultRecords(1) with the lens record made from the values given.
+TrailerSpec DefaultTrailer(const DualLensValues&);
+TrailerSpec DefaultTrailer(const SingleLensValues&);
+
+// w x h, 2:1 with w even; the control lines of the record warp the second lens as the stitch
+// does. Returns 0 or a negative code.
+int WriteRenderedDualPhoto(const std::string& path, int w, int h, const DualLensValues& dual,
+                           const TrailerSpec& trailer, const RenderOptions& = {},
+                           JpegLayout layout = JpegLayout::App0ThenApp1);
+// Any w x h (the stitch assumes a 4:3 picture: 1440 x 1080, 2048 x 1536).
+int WriteRenderedSinglePhoto(const std::string& path, int w, int h, const SingleLensValues& single,
+                             const TrailerSpec& trailer, const RenderOptions& = {},
+                             JpegLayout layout = JpegLayout::App0ThenApp1);
+
+// The pictures before JPEG coding: planar 4:2:0 of the size rounded up to even.
+int RenderDualPicture(int w, int h, const DualLensValues&, const RenderOptions&,
+                      std::vector<uint8_t>* yuv420);
+int RenderSinglePicture(int w, int h, const SingleLensValues&, const RenderOptions&,
+                        std::vector<uint8_t>* yuv420);
+
+// The panorama (empty path: kEarthPanorama) scaled to wo x wo/2 (wo even) as planar 4:2:0,
+// chroma planes of (wo/2) x ((wo/2 + 1) / 2), full range. False if it cannot be read.
+bool LoadPanorama(const std::string& path, int wo, std::vector<uint8_t>* yuv420);
+
+// Negative return codes of WriteJpeg / WriteMp4 and the writers above.
 constexpr int kErrArgs = -1;      // bad size or options
 constexpr int kErrFfmpeg = -2;    // ffmpeg missing or failed
 constexpr int kErrIo = -3;        // reading or writing a file failed

@@ -1,0 +1,25 @@
+// Pieces of the JPEG writer shared with the panorama renderer.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "sample/samplegen.h"
+
+namespace sample {
+
+bool ReadFile(const std::filesystem::path& path, std::vector<uint8_t>& out);
+bool WriteFile(const std::string& path, const std::vector<uint8_t>& data);
+
+// Runs ffmpeg (or $ORBIVUE_FFMPEG) with the given arguments after the common ones.
+bool RunFfmpeg(const std::vector<std::string>& args);
+
+// Writes the camera photo: SOI, the APP0 / APP1 segments per layout with the trailer, then the
+// segments of the baseline JPEG src (its own APPn and COM dropped, the frame size set to
+// width x height; src must be that size rounded up to even). Returns 0 or a negative code.
+int WrapPicture(const std::string& path, int width, int height, const std::vector<uint8_t>& src,
+                const std::vector<uint8_t>& trailer, JpegLayout layout);
+
+}  // namespace sample
