@@ -46,7 +46,20 @@ struct Tables {
     double angle22[kLensTableSize];
     float singleAngle[kLensTableSize];
     float singleHeight[kLensTableSize];
+    double lagrange[3][(kLensTableSize - 4) * 5];
     LensModel models[3];
+
+    static void Weights(const double* a, const double* h, double* out) {
+        for (int s = 0; s + 5 <= kLensTableSize; ++s) {
+            for (int i = 0; i < 5; ++i) {
+                double d = 1.0;
+                for (int j = 0; j < 5; ++j) {
+                    if (j != i) d *= a[s + i] - a[s + j];
+                }
+                out[5 * s + i] = h[s + i] / d;
+            }
+        }
+    }
 
     Tables() {
         for (int k = 0; k < kLensTableSize; ++k) {
@@ -55,9 +68,12 @@ struct Tables {
             singleAngle[k] = static_cast<float>(angle19[k]);
             singleHeight[k] = static_cast<float>(kHeights0[k]);
         }
-        models[0] = LensModel{angle19, kHeights0};
-        models[1] = LensModel{angle22, kHeights1};
-        models[2] = LensModel{angle22, kHeights2};
+        Weights(angle19, kHeights0, lagrange[0]);
+        Weights(angle22, kHeights1, lagrange[1]);
+        Weights(angle22, kHeights2, lagrange[2]);
+        models[0] = LensModel{angle19, kHeights0, lagrange[0]};
+        models[1] = LensModel{angle22, kHeights1, lagrange[1]};
+        models[2] = LensModel{angle22, kHeights2, lagrange[2]};
     }
 };
 

@@ -23,18 +23,21 @@ int WindowStart(int k) {
     return k - 2;
 }
 
+// The largest k with a[k] <= theta (0 when none). The angles are evenly
+// spaced, so start from the quotient and correct by a step either way.
+template <typename T, typename Angles>
+int WindowIndex(T theta, const Angles& a) {
+    const T q = theta / static_cast<T>(a[1]);
+    int k = q >= static_cast<T>(kLensTableSize - 1) ? kLensTableSize - 1
+                                                    : (q > 0 ? static_cast<int>(q) : 0);
+    while (k + 1 < kLensTableSize && static_cast<T>(a[k + 1]) <= theta) ++k;
+    while (k > 0 && static_cast<T>(a[k]) > theta) --k;
+    return k;
+}
+
 template <typename T, typename Angles, typename Heights>
 T Lagrange5(T theta, const Angles& a, const Heights& h) {
-    // The largest k with a[k] <= theta. The angles are evenly spaced, so start
-    // from the quotient and correct by a step either way.
-    int k = 0;
-    if (theta == theta) {
-        const T q = theta / static_cast<T>(a[1]);
-        k = q >= static_cast<T>(kLensTableSize - 1) ? kLensTableSize - 1
-                                                    : (q > 0 ? static_cast<int>(q) : 0);
-        while (k + 1 < kLensTableSize && static_cast<T>(a[k + 1]) <= theta) ++k;
-        while (k > 0 && static_cast<T>(a[k]) > theta) --k;
-    }
+    const int k = theta == theta ? WindowIndex(theta, a) : 0;
     const int s = WindowStart(k);
     T sum = 0;
     for (int i = s; i < s + 5; ++i) {
@@ -115,7 +118,19 @@ float LensImageHeight(float theta, const float* angle, const float* height, floa
 
 double LensImageHeight(double theta, const LensModel& model, double scale) {
     if (theta < 0.0) return 0.0;
-    return Lagrange5<double>(theta, model.angle, model.height) * scale;
+    if (model.lagrange == nullptr || !(theta == theta)) {
+        return Lagrange5<double>(theta, model.angle, model.height) * scale;
+    }
+    // The same polynomial with its constant quotients taken from the table.
+    const int s = WindowStart(WindowIndex(theta, model.angle));
+    const double* a = model.angle + s;
+    const double* w = model.lagrange + 5 * s;
+    const double d0 = theta - a[0], d1 = theta - a[1], d2 = theta - a[2], d3 = theta - a[3],
+                 d4 = theta - a[4];
+    const double sum = w[0] * d1 * d2 * d3 * d4 + w[1] * d0 * d2 * d3 * d4 +
+                       w[2] * d0 * d1 * d3 * d4 + w[3] * d0 * d1 * d2 * d4 +
+                       w[4] * d0 * d1 * d2 * d3;
+    return sum * scale;
 }
 
 void DecodeDualLensRecord(const uint8_t* b, DualLensRecord* out) {

@@ -93,6 +93,13 @@ void DirectionToLensAngles(double lambda, double beta, double* theta, double* ph
                               theta, phi);
 }
 
+int ProfileColumn(const DualPhotoGeometry& g, double phi) {
+    double kf = (phi + kPi) / (kPi / g.ho) + 0.5;
+    if (!(kf >= 0.0)) kf = 0.0;
+    if (kf > g.wo - 1) kf = g.wo - 1;
+    return static_cast<int>(kf);
+}
+
 void DualLensProject(const DualPhotoGeometry& g, int lens, double theta, double phi, double* x,
                      double* y) {
     if (lens == 1 && g.warp.n > 0) {
@@ -101,11 +108,7 @@ void DualLensProject(const DualPhotoGeometry& g, int lens, double theta, double 
         theta = t;
         phi = p;
     }
-    const double a = kPi / g.ho;
-    double kf = (phi + kPi) / a + 0.5;
-    if (!(kf >= 0.0)) kf = 0.0;
-    if (kf > g.wo - 1) kf = g.wo - 1;
-    const int k = static_cast<int>(kf);
+    const int k = ProfileColumn(g, phi);
     const double kScale = lens == 0 ? g.kScale1 : g.kScale2;
     const double rho = LensImageHeight(theta, *g.model, kScale) * g.profile[static_cast<size_t>(k)];
     *x = (lens == 0 ? g.cx1 : g.cx2) + rho * std::cos(phi);

@@ -118,6 +118,8 @@ void BuildDualTablesUpright(const DualPhotoGeometry& g, int fw, bool reverse, Du
         cosL[j] = std::cos(lambda);
         sinL[j] = std::sin(lambda);
     }
+    const double ks[2] = {g.kScale1, g.kScale2};
+    const int cx[2] = {g.cx1, g.cx2}, cy[2] = {g.cy1, g.cy2};
     ParallelRanges(ho, [&](int first, int last) {
         for (int i = first; i < last; ++i) {
             const double beta = kPi - i * a;
@@ -125,9 +127,21 @@ void BuildDualTablesUpright(const DualPhotoGeometry& g, int fw, bool reverse, Du
             for (int j = 0; j < fw; ++j) {
                 double theta, phi;
                 DirectionToLensAnglesFrom(cosL[j], sinL[j], cosB, sinB, &theta, &phi);
+                // Both lenses see the same (theta, phi) in their own frames, so
+                // the image height, the profile column and the direction's
+                // cosine and sine serve both unless the seam warp moves it.
+                const double h = LensImageHeight(theta, *g.model, 1.0);
+                const double v = g.profile[static_cast<size_t>(ProfileColumn(g, phi))];
+                const double c = std::cos(phi), sn = std::sin(phi);
                 for (int l = 0; l < 2; ++l) {
                     double x, y;
-                    DualLensProject(g, l, theta, phi, &x, &y);
+                    if (l == 1 && g.warp.n > 0) {
+                        DualLensProject(g, 1, theta, phi, &x, &y);
+                    } else {
+                        const double rho = h * ks[l] * v;
+                        x = cx[l] + rho * c;
+                        y = cy[l] + rho * sn;
+                    }
                     x = Limit(x, maxXY);
                     y = Limit(y, maxXY);
                     if (l == 1) x += g.wo / 2;

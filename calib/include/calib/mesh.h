@@ -21,6 +21,10 @@ constexpr int kMaxSeamLines = 50;
 struct LensModel {
     const double* angle;
     const double* height;
+    // Per interpolation window s (0..46) and point i: height[s + i] divided by
+    // the product of (angle[s + i] - angle[s + j]) over j != i, so evaluation
+    // needs no division. Null: evaluate the quotients directly.
+    const double* lagrange;
 };
 
 // The lens models of the dual-lens camera (0, 1, 2); null for other numbers.

@@ -55,6 +55,9 @@ void DirectionToLensAngles(double lambda, double beta, double* theta, double* ph
 void DirectionToLensAnglesFrom(double cosLambda, double sinLambda, double cosBeta, double sinBeta,
                                double* theta, double* phi);
 
+// The seam-profile entry of an azimuth: the nearest of wo columns over the turn.
+int ProfileColumn(const DualPhotoGeometry& g, double phi);
+
 // Where the first (lens 0) or second (lens 1) lens saw the direction
 // (theta, phi) given in that lens's own frame: x, y in source pixels before
 // clamping. The second lens applies the seam warp when the record has lines.
