@@ -18,6 +18,8 @@
 #include "platform/file.h"
 #include "test_util.h"
 
+using testutil::RunCommand;
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
@@ -153,17 +155,6 @@ Bytes EncodeToBytes(const Planes& p, int quality = -1, const Bytes* exif = nullp
     platform::MemorySink sink;
     if (Encode(p, sink, quality, exif) != kJpegOk) return {};
     return Bytes(sink.data(), sink.data() + sink.size());
-}
-
-std::string RunCommand(const std::string& cmd, int* status) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while (p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int st = p ? pclose(p) : -1;
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
 }
 
 Bytes ReadFile(const std::string& path) {

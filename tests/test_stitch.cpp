@@ -16,6 +16,8 @@
 
 using testutil::Picture;
 
+using testutil::RunCommand;
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -42,17 +44,6 @@ std::vector<std::string> FolderEntries(const std::string& dir) {
                 out.push_back(e->d_name);
         closedir(d);
     }
-    return out;
-}
-
-std::string RunCommand(const std::string& cmd, int* status) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    char buf[4096];
-    size_t n;
-    while (p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    const int st = p ? pclose(p) : -1;
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return out;
 }
 

@@ -1,9 +1,11 @@
 // Helpers shared by the tests: temporary folders and in-memory camera files.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -36,6 +38,18 @@ class TempDir {
   private:
     std::string path_;
 };
+
+// Runs a shell command; returns its standard output and sets its exit status.
+inline std::string RunCommand(const std::string& cmd, int* status) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[4096];
+    size_t n;
+    while (p != nullptr && (n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    const int st = p ? pclose(p) : -1;
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
 
 inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary);
