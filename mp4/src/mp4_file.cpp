@@ -1,0 +1,210 @@
+// Mp4File: a POSIX file with one 64 KiB window of buffered data behind an
+// Mp4Io table. Reads and writes go through the window; a write marks it dirty
+// and it is written back before the window moves. Transfers of a window or
+// more bypass it.
+#include "mp4/mp4_common.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr int64_t kWindow = 64 * 1024;
+
+}  // namespace
+
+struct Mp4File::State {
+    int fd = -1;
+    bool writable = false;
+    bool failed = false;  // a write-back was lost
+    bool dirty = false;
+    int64_t pos = 0;     // logical position
+    int64_t end = 0;     // logical size, including unflushed data
+    int64_t winPos = 0;  // file offset of window byte 0
+    int64_t winLen = 0;  // valid bytes in the window
+    uint8_t win[kWindow];
+
+    bool PRead(uint8_t* dst, int64_t n, int64_t at, int64_t* got) {
+        *got = 0;
+        while (*got < n) {
+            ssize_t r = pread(fd, dst + *got, static_cast<size_t>(n - *got), at + *got);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (r == 0) break;
+            *got += r;
+        }
+        return true;
+    }
+
+    bool PWrite(const uint8_t* src, int64_t n, int64_t at) {
+        int64_t done = 0;
+        while (done < n) {
+            ssize_t r = pwrite(fd, src + done, static_cast<size_t>(n - done), at + done);
+            if (r < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            if (r == 0) return false;
+            done += r;
+        }
+        return true;
+    }
+
+    bool Flush() {
+        if (!dirty) return true;
+        dirty = false;
+        if (!PWrite(win, winLen, winPos)) {
+            failed = true;
+            return false;
+        }
+        return true;
+    }
+
+    int64_t Read(uint8_t* dst, int64_t n) {
+        int64_t done = 0;
+        while (done < n) {
+            if (pos >= winPos && pos < winPos + winLen) {
+                int64_t k = winPos + winLen - pos;
+                if (k > n - done) k = n - done;
+                std::memcpy(dst + done, win + (pos - winPos), static_cast<size_t>(k));
+                done += k;
+                pos += k;
+                continue;
+            }
+            if (!Flush()) return done > 0 ? done : -1;
+            int64_t got = 0;
+            if (n - done >= kWindow) {
+                if (!PRead(dst + done, n - done, pos, &got)) return done > 0 ? done : -1;
+                done += got;
+                pos += got;
+                break;
+            }
+            winPos = pos;
+            winLen = 0;
+            if (!PRead(win, kWindow, pos, &got)) return done > 0 ? done : -1;
+            winLen = got;
+            if (got == 0) break;
+        }
+        return done;
+    }
+
+    int64_t Write(const uint8_t* src, int64_t n) {
+        if (!writable) return -1;
+        int64_t done = 0;
+        while (done < n) {
+            bool inWindow = pos >= winPos && pos <= winPos + winLen && pos < winPos + kWindow;
+            if (!inWindow) {
+                if (!Flush()) return done > 0 ? done : -1;
+                if (n - done >= kWindow) {
+                    if (!PWrite(src + done, n - done, pos)) {
+                        failed = true;
+                        return done > 0 ? done : -1;
+                    }
+                    // Drop a window the direct write overlapped.
+                    if (pos < winPos + winLen && pos + (n - done) > winPos) winLen = 0;
+                    pos += n - done;
+                    done = n;
+                    break;
+                }
+                winPos = pos;
+                winLen = 0;
+                continue;
+            }
+            int64_t k = winPos + kWindow - pos;
+            if (k > n - done) k = n - done;
+            std::memcpy(win + (pos - winPos), src + done, static_cast<size_t>(k));
+            if (pos + k > winPos + winLen) winLen = pos + k - winPos;
+            dirty = true;
+            done += k;
+            pos += k;
+        }
+        if (pos > end) end = pos;
+        return done;
+    }
+};
+
+Mp4File::~Mp4File() {
+    Close();
+}
+
+int Mp4File::OpenRead(const char* path) {
+    Close();
+    if (!path || !*path) return -1;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return -1;
+    }
+    m_pState = new State;
+    m_pState->fd = fd;
+    m_pState->end = st.st_size;
+    return 0;
+}
+
+int Mp4File::OpenWrite(const char* path) {
+    Close();
+    if (!path || !*path) return -1;
+    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return -1;
+    m_pState = new State;
+    m_pState->fd = fd;
+    m_pState->writable = true;
+    return 0;
+}
+
+bool Mp4File::Close() {
+    if (!m_pState) return true;
+    bool ok = m_pState->Flush() && !m_pState->failed;
+    if (close(m_pState->fd) != 0) ok = false;
+    delete m_pState;
+    m_pState = nullptr;
+    return ok;
+}
+
+Mp4Io Mp4File::Io() {
+    // The entries are lambdas so that they may name the private State.
+    Mp4Io io;
+    io.user = m_pState;
+    io.read = [](void* user, void* dst, int64_t n) -> int64_t {
+        State* s = static_cast<State*>(user);
+        if (!s || n < 0 || (n > 0 && !dst)) return -1;
+        return s->Read(static_cast<uint8_t*>(dst), n);
+    };
+    io.write = [](void* user, const void* src, int64_t n) -> int64_t {
+        State* s = static_cast<State*>(user);
+        if (!s || n < 0 || (n > 0 && !src)) return -1;
+        return s->Write(static_cast<const uint8_t*>(src), n);
+    };
+    io.seek = [](void* user, int64_t offset, int origin) -> int {
+        State* s = static_cast<State*>(user);
+        if (!s) return -1;
+        int64_t base = 0;
+        if (origin == kMp4SeekCur) {
+            base = s->pos;
+        } else if (origin == kMp4SeekEnd) {
+            base = s->end;
+        } else if (origin != kMp4SeekSet) {
+            return -1;
+        }
+        if ((offset > 0 && base > INT64_MAX - offset) || base + offset < 0) return -1;
+        s->pos = base + offset;
+        return 0;
+    };
+    io.tell = [](void* user) -> int64_t {
+        State* s = static_cast<State*>(user);
+        return s ? s->pos : -1;
+    };
+    io.size = [](void* user) -> int64_t {
+        State* s = static_cast<State*>(user);
+        return s ? s->end : -1;
+    };
+    return io;
+}
