@@ -266,6 +266,16 @@ int MP4SpliterQuery(MP4Spliter* sp, int track, int query, void* out, uint32_t* s
             *size = need;
             return 0;
         }
+        case kMp4QueryHandlerName: {
+            const uint32_t need = static_cast<uint32_t>(t->handlerName.Size());
+            if (*size < need) {
+                *size = need;
+                return kMp4ReadRecordTooSmall;
+            }
+            if (need) std::memcpy(out, t->handlerName.Data(), need);
+            *size = need;
+            return 0;
+        }
         case kMp4QuerySampleCount:
         case kMp4QueryTimeScale: {
             if (*size < 4) {

@@ -226,6 +226,14 @@ int ParseHdlr(Track* t, Cursor c) {
         t->handler = type;
     else
         t->drop = true;
+    // The name after three reserved words, up to its terminating zero.
+    if (c.Skip(12)) {
+        const uint8_t* name = c.p + c.at;
+        uint64_t len = 0;
+        while (len < c.n - c.at && name[len] != 0) ++len;
+        if (!t->handlerName.Resize(len)) return kMp4ReadNoMemory;
+        if (len) std::memcpy(t->handlerName.Data(), name, static_cast<size_t>(len));
+    }
     return 0;
 }
 

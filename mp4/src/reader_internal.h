@@ -95,6 +95,7 @@ struct Track {
     uint32_t sampleBits = 0;
     uint32_t sampleRate = 0;
     Array<uint8_t> config;
+    Array<uint8_t> handlerName;  // from "hdlr", without the terminating zero
 
     bool haveStts = false, haveStsc = false, haveStsz = false, haveChunks = false;
     Array<SttsEntry> stts;

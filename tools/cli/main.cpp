@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "info.h"
+#include "remux.h"
 #include "stitch.h"
 
 namespace {
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 2, argv + argc);
     if (verb == "info") return RunInfo(args);
     if (verb == "stitch") return RunStitch(args);
+    if (verb == "remux") return RunRemux(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);
         return 0;

@@ -48,6 +48,7 @@ constexpr int kMp4QueryCodecConfig = 100;  // codec configuration bytes: the avc
                                            // the decoder-specific info of esds, the alac body
 constexpr int kMp4QuerySampleCount = 101;  // uint32_t sample count
 constexpr int kMp4QueryTimeScale = 102;    // uint32_t media time scale
+constexpr int kMp4QueryHandlerName = 103;  // the handler name bytes (no terminating zero)
 
 // Seek flags.
 constexpr int kMp4SeekToSync = 0;    // go back to the sync sample at or before the time

@@ -1,0 +1,115 @@
+// `orbivue-cli remux`: real files read by our reader and written again by our
+// writer keep every packet, and the peers accept the result.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "test_util.h"
+
+using testutil::RunCommand;
+
+namespace {
+
+// The packet checksums of one stream, in order.
+std::string StreamHashes(const std::string& file, int stream) {
+    int status = 0;
+    return RunCommand("ffmpeg -v error -i '" + file +
+                          "' -map 0 -c copy -f framemd5 - | grep -v '^#' | awk -F, '$1+0==" +
+                          std::to_string(stream) + " {print $5,$6}'",
+                      &status);
+}
+
+void ExpectSamePackets(const std::string& in, const std::string& out, int streams) {
+    for (int s = 0; s < streams; ++s) {
+        const std::string a = StreamHashes(in, s), b = StreamHashes(out, s);
+        EXPECT_FALSE(a.empty()) << in << " stream " << s;
+        EXPECT_EQ(a, b) << in << " stream " << s;
+    }
+}
+
+void ExpectPeersAccept(const std::string& file) {
+    int status = 0;
+    EXPECT_EQ(RunCommand("ffprobe -v error '" + file + "' 2>&1", &status), "");
+    EXPECT_EQ(RunCommand("ffmpeg -v warning -xerror -i '" + file + "' -f null - 2>&1", &status),
+              "");
+    EXPECT_EQ(status, 0);
+    const std::string tags = RunCommand("exiftool -s -XMP-GSpherical:all '" + file + "'", &status);
+    EXPECT_NE(tags.find("Spherical                       : true"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("ProjectionType                  : equirectangular"), std::string::npos);
+    const std::string info = RunCommand("mediainfo '" + file + "'", &status);
+    EXPECT_NE(info.find("Video"), std::string::npos);
+}
+
+std::string Remux(const std::string& in, const std::string& out, int* status) {
+    return RunCommand(std::string(ORBIVUE_CLI) + " remux '" + in + "' '" + out + "'", status);
+}
+
+}  // namespace
+
+TEST(Remux, KeepsEveryPacketOfFilesFfmpegMakes) {
+    testutil::TempDir dir;
+    const std::string src =
+        "-f lavfi -i testsrc2=s=320x160:r=25:d=3 -f lavfi -i sine=d=3 -c:v libx264 -pix_fmt "
+        "yuv420p";
+    struct Case {
+        const char* name;
+        std::string args;
+        int streams;
+    } cases[] = {
+        {"last.mp4", src + " -c:a aac -shortest", 2},
+        {"first.mp4", src + " -bf 2 -c:a aac -shortest -movflags +faststart", 2},
+        {"audio-first.mp4", src + " -c:a aac -shortest -map 1 -map 0", 2},
+        {"video-only.mp4", src + " -an", 1},
+    };
+    for (const Case& c : cases) {
+        const std::string in = dir.File(c.name), out = dir.File(std::string("re-") + c.name);
+        int status = 0;
+        RunCommand("ffmpeg -v error -y " + c.args + " '" + in + "'", &status);
+        ASSERT_EQ(status, 0) << c.name;
+        EXPECT_EQ(Remux(in, out, &status), "result: 0\n") << c.name;
+        EXPECT_EQ(status, 0);
+        ExpectSamePackets(in, out, c.streams);
+        ExpectPeersAccept(out);
+    }
+}
+
+TEST(Remux, SpillsTheTablesOfALongFile) {
+    testutil::TempDir dir;
+    const std::string in = dir.File("long.mp4"), out = dir.File("re-long.mp4");
+    int status = 0;
+    // 3000 video samples and about 4700 sound frames.
+    RunCommand(
+        "ffmpeg -v error -y -f lavfi -i testsrc2=s=64x32:r=30:d=100 -f lavfi -i sine=d=100 "
+        "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest '" +
+            in + "'",
+        &status);
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(Remux(in, out, &status), "result: 0\n");
+    ExpectSamePackets(in, out, 2);
+    ExpectPeersAccept(out);
+}
+
+TEST(Remux, APhoneVideo) {
+    const std::string phone =
+        "/usr/lib/python3/dist-packages/imageio/resources/images/realshort.mp4";
+    testutil::TempDir dir;
+    const std::string out = dir.File("phone.mp4");
+    int status = 0;
+    EXPECT_EQ(Remux(phone, out, &status), "result: 0\n");
+    ExpectSamePackets(phone, out, 2);
+    ExpectPeersAccept(out);
+}
+
+TEST(Remux, RefusalsLeaveNoFile) {
+    testutil::TempDir dir;
+    const std::string junk = dir.File("junk.mp4"), out = dir.File("out.mp4");
+    testutil::WriteBytes(junk, {0, 0, 0, 8, 'f', 'r', 'e', 'e'});
+    int status = 0;
+    EXPECT_NE(Remux(junk, out, &status), "result: 0\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(Remux(dir.File("missing.mp4"), out, &status), "result: -1\n");
+    EXPECT_EQ(RunCommand("ls -A '" + dir.path() + "'", &status), "junk.mp4\n");
+    RunCommand(std::string(ORBIVUE_CLI) + " remux 2>/dev/null", &status);
+    EXPECT_EQ(status, 2);
+}
