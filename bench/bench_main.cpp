@@ -26,6 +26,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
              "JPEG encode, ours / libjpeg-turbo"},
             {"BM_StitchPhoto_3008", "BM_FfmpegV360_3008", "photo stitch, ours / ffmpeg v360"},
             {"BM_StitchPhoto_3008", "BM_DecodeEncode_3008", "photo stitch / our decode + encode"},
+            {"BM_Remux_Ours", "BM_Remux_Ffmpeg", "remux, ours / ffmpeg stream copy"},
         };
         for (const auto& p : pairs) {
             const auto a = times_.find(p[0]), b = times_.find(p[1]);

@@ -16,7 +16,8 @@ void PrintUsage(FILE* out) {
         out,
         "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n"
         "       orbivue-cli stitch INPUT.jpg OUTPUT.jpg [--rotation R] [--quality Q]\n"
-        "       orbivue-cli stitch INPUT.jpg... --out-dir DIR [--rotation R] [--quality Q]\n");
+        "       orbivue-cli stitch INPUT.jpg... --out-dir DIR [--rotation R] [--quality Q]\n"
+        "       orbivue-cli remux INPUT OUTPUT\n");
 }
 
 }  // namespace
