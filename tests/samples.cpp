@@ -16,6 +16,7 @@ std::string MakeVideo(const TempDir& dir, const std::string& name, int cameraTyp
     o.seconds = 0.5;
     o.placement = place;
     o.sphericalBox = spherical;
+    o.cameraType = cameraType;
     const std::string path = dir.File(name);
     const auto trailer = cameraType == 0 ? std::vector<uint8_t>() : DefaultTrailer(cameraType);
     EXPECT_EQ(sample::WriteMp4(path, trailer, o), 0) << path;

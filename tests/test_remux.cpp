@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "calib/spherical.h"
+#include "calib/trailer.h"
 #include "test_util.h"
 
 using testutil::RunCommand;
@@ -112,4 +114,39 @@ TEST(Remux, RefusalsLeaveNoFile) {
     EXPECT_EQ(RunCommand("ls -A '" + dir.path() + "'", &status), "junk.mp4\n");
     RunCommand(std::string(ORBIVUE_CLI) + " remux 2>/dev/null", &status);
     EXPECT_EQ(status, 2);
+}
+
+TEST(SampleVideos, CameraVideosOfOurWriterPassThePeers) {
+    testutil::TempDir dir;
+    int status = 0;
+    for (auto place : {sample::Mp4Placement::MoovUdta, sample::Mp4Placement::TrakUdta,
+                       sample::Mp4Placement::TopLevelUdat}) {
+        sample::Mp4Options o;
+        o.width = 640;
+        o.height = 320;
+        o.seconds = 0.5;
+        o.audio = true;
+        o.placement = place;
+        const std::string path = dir.File("cam" + std::to_string(static_cast<int>(place)) + ".mp4");
+        ASSERT_EQ(sample::WriteMp4(path, testutil::DefaultTrailer(2), o), 0);
+        EXPECT_EQ(RunCommand("ffprobe -v error '" + path + "' 2>&1", &status), "");
+        EXPECT_EQ(RunCommand("ffmpeg -v warning -xerror -i '" + path + "' -f null - 2>&1", &status),
+                  "");
+        const std::string info = RunCommand("mediainfo '" + path + "'", &status);
+        EXPECT_NE(info.find("AVC"), std::string::npos);
+        EXPECT_NE(info.find("AAC"), std::string::npos);
+        EXPECT_EQ(ReadCameraType(path.c_str()), 2);
+        EXPECT_EQ(IsSphericalVideo(path.c_str()), 0);  // fisheye frames are not a panorama
+    }
+    sample::Mp4Options o;
+    o.width = 640;
+    o.height = 320;
+    o.seconds = 0.5;
+    o.cameraType = 0;
+    o.placement = sample::Mp4Placement::None;
+    o.sphericalBox = true;
+    const std::string pano = dir.File("pano.mp4");
+    ASSERT_EQ(sample::WriteMp4(pano, {}, o), 0);
+    ExpectPeersAccept(pano);
+    EXPECT_EQ(IsSphericalVideo(pano.c_str()), 1);
 }

@@ -320,6 +320,9 @@ int Run(int argc, char** argv) {
         if (camera == 0 && !placeGiven) mp4.placement = sample::Mp4Placement::None;
         mp4.width = width;
         mp4.height = height;
+        mp4.cameraType = static_cast<int>(camera);
+        mp4.dual = dual;
+        mp4.single = single;
         rc = sample::WriteMp4(out, trailer, mp4);
     }
     switch (rc) {

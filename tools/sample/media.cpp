@@ -69,29 +69,47 @@ namespace {
 // ffmpeg output is cached in the temp dir under a name that encodes its parameters. It is
 // written under a unique name first and renamed, so parallel test processes never see a
 // partial file.
-int CachedFfmpeg(const std::string& key, const std::vector<std::string>& args,
-                 std::vector<uint8_t>& out) {
+template <typename Produce>
+int CachedBytes(const std::string& key, std::vector<uint8_t>& out, const Produce& produce) {
     static std::atomic<unsigned> counter{0};
     std::error_code ec;
     fs::path dir = fs::temp_directory_path(ec);
     if (ec) dir = "/tmp";
-    dir /= "orbivue-sample-cache-v1";
+    dir /= "orbivue-sample-cache-v2";
     fs::create_directories(dir, ec);
     const fs::path final = dir / key;
     if (ReadFile(final, out) && !out.empty()) return 0;
-
+    if (int rc = produce(out); rc != 0) return rc;
     const fs::path tmp = dir / (key + ".part" + std::to_string(getpid()) + "-" +
                                 std::to_string(counter.fetch_add(1)));
-    std::vector<std::string> full(args);
-    full.push_back(tmp.string());
-    const bool ran = RunFfmpeg(full);
-    if (!ran || !ReadFile(tmp, out) || out.empty()) {
-        fs::remove(tmp, ec);
-        return kErrFfmpeg;
+    if (WriteFile(tmp.string(), out)) {
+        fs::rename(tmp, final, ec);
+        if (ec) fs::remove(tmp, ec);
     }
-    fs::rename(tmp, final, ec);
-    if (ec) fs::remove(tmp, ec);
     return 0;
+}
+
+int CachedFfmpeg(const std::string& key, const std::vector<std::string>& args,
+                 std::vector<uint8_t>& out) {
+    return CachedBytes(key, out, [&](std::vector<uint8_t>& bytes) {
+        static std::atomic<unsigned> counter{0};
+        std::error_code ec;
+        const fs::path tmp =
+            fs::temp_directory_path(ec) /
+            ("orbivue-ffmpeg-" + std::to_string(getpid()) + "-" +
+             std::to_string(counter.fetch_add(1)) + "." + key.substr(key.find_last_of('.') + 1));
+        std::vector<std::string> full(args);
+        full.push_back(tmp.string());
+        const bool ran = RunFfmpeg(full) && ReadFile(tmp, bytes) && !bytes.empty();
+        fs::remove(tmp, ec);
+        return ran ? 0 : kErrFfmpeg;
+    });
+}
+
+// FNV-1a, to name cache entries after their inputs.
+uint64_t Fnv1a(const std::vector<uint8_t>& bytes, uint64_t h = 14695981039346656037ull) {
+    for (uint8_t b : bytes) h = (h ^ b) * 1099511628211ull;
+    return h;
 }
 
 uint32_t GetBE(const uint8_t* p, int bytes) {
@@ -230,13 +248,6 @@ std::vector<uint8_t> Serialize(const Node& node) {
     return Box(node.type, payload);
 }
 
-void HideUserData(Node& node) {
-    for (Node& k : node.kids) {
-        if (k.Is("udta") || k.Is("udat")) std::memcpy(k.type, "free", 4);
-        HideUserData(k);
-    }
-}
-
 Node* FindChild(Node& node, const char* type) {
     for (Node& k : node.kids) {
         if (k.Is(type)) return &k;
@@ -264,26 +275,25 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
         !(opt.seconds > 0) || opt.seconds > 600) {
         return kErrArgs;
     }
-    char secs[32];
-    std::snprintf(secs, sizeof secs, "%g", opt.seconds);
-    const std::string size = std::to_string(opt.width) + "x" + std::to_string(opt.height);
-    const std::string fps = std::to_string(opt.fps);
-    std::vector<std::string> args = {
-        "-f", "lavfi", "-i", "testsrc2=size=" + size + ":rate=" + fps + ":duration=" + secs};
-    if (opt.audio) {
-        args.insert(args.end(),
-                    {"-f", "lavfi", "-i",
-                     std::string("sine=frequency=440:sample_rate=48000:duration=") + secs});
-    }
-    args.insert(args.end(), {"-map", "0:v"});
-    if (opt.audio) args.insert(args.end(), {"-map", "1:a", "-c:a", "aac", "-b:a", "64k"});
-    args.insert(args.end(), {"-c:v", "libx264", "-preset", "ultrafast", "-g", fps, "-pix_fmt",
-                             "yuv420p", "-map_metadata", "-1", "-fflags", "+bitexact", "-flags",
-                             "+bitexact", "-f", "mp4"});
-    const std::string key =
-        "video-" + size + "-" + secs + "s-" + fps + (opt.audio ? "-a" : "") + ".mp4";
+    // The trailer goes in through the writer's user data when it belongs in "moov".
+    const bool viaWriter = opt.placement == Mp4Placement::MoovUdta;
+    const std::vector<uint8_t> userData = viaWriter ? trailer : std::vector<uint8_t>();
+    std::vector<uint8_t> lens = opt.cameraType == 2   ? EncodeDualLensRecord(opt.dual)
+                                : opt.cameraType == 1 ? EncodeSingleLensRecord(opt.single)
+                                                      : std::vector<uint8_t>();
+    lens.insert(lens.end(), opt.panorama.begin(), opt.panorama.end());
+    char key[160];
+    std::snprintf(key, sizeof key, "video-c%d-%dx%d-%gs-%d%s-%016llx-%016llx.mp4", opt.cameraType,
+                  opt.width, opt.height, opt.seconds, opt.fps, opt.audio ? "-a" : "",
+                  static_cast<unsigned long long>(Fnv1a(lens)),
+                  static_cast<unsigned long long>(Fnv1a(userData)));
     std::vector<uint8_t> src;
-    if (int rc = CachedFfmpeg(key, args, src); rc != 0) return rc;
+    if (int rc = CachedBytes(
+            key, src,
+            [&](std::vector<uint8_t>& bytes) { return EncodeCameraVideo(opt, userData, &bytes); });
+        rc != 0) {
+        return rc;
+    }
 
     std::vector<RawBox> top;
     if (!SplitBoxes(src.data(), src.size(), top)) return kErrFormat;
@@ -297,7 +307,6 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
 
     Node moov;
     if (!ParseNode(src.data(), top[moovIndex], moov)) return kErrFormat;
-    HideUserData(moov);
     Node* firstTrak = FindChild(moov, "trak");
     Node* videoTrak = nullptr;
     for (Node& k : moov.kids) {
@@ -309,8 +318,7 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
     if (!firstTrak || !videoTrak) return kErrFormat;
 
     switch (opt.placement) {
-        case Mp4Placement::MoovUdta:
-            moov.kids.push_back(LeafNode("udta", trailer));
+        case Mp4Placement::MoovUdta:  // already written by the writer
             break;
         case Mp4Placement::TrakUdta:
             firstTrak->kids.push_back(LeafNode("udta", trailer));
@@ -325,12 +333,16 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
         case Mp4Placement::None:
             break;
     }
-    if (opt.sphericalBox) {
-        std::vector<uint8_t> uuid =
-            SphericalUuidBox(opt.sphericalXml.empty() ? StandardSphericalXml() : opt.sphericalXml);
-        if (uuid.size() < 8) return kErrFormat;
-        videoTrak->kids.push_back(
-            LeafNode("uuid", std::vector<uint8_t>(uuid.begin() + 8, uuid.end())));
+    // The writer marks every video track spherical; camera files are not.
+    for (Node& k : videoTrak->kids) {
+        if (!k.Is("uuid")) continue;
+        if (!opt.sphericalBox) {
+            std::memcpy(k.type, "free", 4);
+        } else if (!opt.sphericalXml.empty()) {
+            const std::vector<uint8_t> uuid = SphericalUuidBox(opt.sphericalXml);
+            if (uuid.size() < 8) return kErrFormat;
+            k.body.assign(uuid.begin() + 8, uuid.end());
+        }
     }
 
     std::vector<uint8_t> out;

@@ -22,4 +22,9 @@ bool RunFfmpeg(const std::vector<std::string>& args);
 int WrapPicture(const std::string& path, int width, int height, const std::vector<uint8_t>& src,
                 const std::vector<uint8_t>& trailer, JpegLayout layout);
 
+// The MP4 bytes of a camera video as our writer makes them (moov after mdat); userData, when
+// not empty, is the payload of a "udta" box in "moov".
+int EncodeCameraVideo(const Mp4Options& opt, const std::vector<uint8_t>& userData,
+                      std::vector<uint8_t>* bytes);
+
 }  // namespace sample

@@ -133,6 +133,17 @@ void RenderPlanes(const Inverse& inverse, const Planes& pano, Planes pic) {
 }
 
 template <typename Inverse>
+struct Turned {
+    const Inverse& inverse;
+    double shift;  // panorama columns
+    bool Locate(double x, double y, double* c, double* r) const {
+        const bool seen = inverse.Locate(x, y, c, r);
+        *c += shift;
+        return seen;
+    }
+};
+
+template <typename Inverse>
 int RenderWith(const Inverse& inverse, int w, int h, int wo, const RenderOptions& opt,
                std::vector<uint8_t>* yuv) {
     std::vector<uint8_t> pano;
@@ -141,7 +152,13 @@ int RenderWith(const Inverse& inverse, int w, int h, int wo, const RenderOptions
     // asked for.
     const int w2 = w + w % 2, h2 = h + h % 2;
     yuv->assign(Yuv420Size(w2, h2), 0);
-    RenderPlanes(inverse, Planes(wo, wo / 2, pano.data()), Planes(w2, h2, yuv->data()));
+    if (opt.turnDegrees == 0.0) {
+        RenderPlanes(inverse, Planes(wo, wo / 2, pano.data()), Planes(w2, h2, yuv->data()));
+    } else {
+        // Turning the view is a shift of the panorama's columns (they wrap around).
+        const Turned<Inverse> turned{inverse, opt.turnDegrees / 360.0 * wo};
+        RenderPlanes(turned, Planes(wo, wo / 2, pano.data()), Planes(w2, h2, yuv->data()));
+    }
     return 0;
 }
 

@@ -89,11 +89,19 @@ struct Mp4Options {
     Mp4Placement placement = Mp4Placement::MoovUdta;
     bool sphericalBox = false;
     std::string sphericalXml;  // empty: the standard text with GSpherical:Spherical true
+    // What the frames show: camera pictures of this camera type rendered from the panorama
+    // through these lens values while the view turns slowly (0: the panorama itself).
+    int cameraType = 2;
+    DualLensValues dual;
+    SingleLensValues single;
+    std::string panorama;  // empty: the earth
 };
 
-// H.264 MP4 (moov after mdat) with any udta/udat boxes ffmpeg wrote renamed to "free", then the
-// trailer inserted as a box per placement. sphericalBox adds the spherical "uuid" box as the last
-// child of the first video "trak". Returns 0 or a negative code.
+// H.264 MP4 (moov after mdat) written by our MP4 writer: libx264 frames of the rendered camera
+// pictures, an optional AAC tone (libavcodec), and the trailer: in a "udta" of "moov" through the
+// writer's user data, or inserted afterwards as a box per the other placements. The writer's
+// spherical box stays only with sphericalBox (replaced when sphericalXml is given). Results are
+// cached in the temporary folder by their parameters. Returns 0 or a negative code.
 int WriteMp4(const std::string& path, const std::vector<uint8_t>& trailer, const Mp4Options&);
 
 // Low-level helpers for tests that build box structures by hand.
@@ -111,7 +119,8 @@ std::string StandardSphericalXml();
 constexpr char kEarthPanorama[] = "/usr/share/xplanet/images/earth.jpg";  // 2048 x 1024
 
 struct RenderOptions {
-    std::string panorama;  // any picture ffmpeg reads; empty: kEarthPanorama
+    std::string panorama;      // empty: the earth panorama
+    double turnDegrees = 0.0;  // the view turned about the vertical axis
 };
 
 // DefaultRecords(2) or DefaultRecords(1) with the lens record made from the values given.
