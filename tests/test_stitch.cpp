@@ -316,3 +316,28 @@ TEST(CliStitch, SingleAndBatchContract) {
     RunCommand(cli + a + " x.jpg --rotation 45 2>/dev/null", &status);
     EXPECT_EQ(status, 2);
 }
+
+TEST(StitchRemap, VideoFramesUseTheFilesCalibration) {
+    testutil::TempDir dir;
+    sample::Mp4Options o;
+    o.width = 640;
+    o.height = 320;
+    o.seconds = 0.2;
+    const std::string video = dir.File("cam.mp4");
+    ASSERT_EQ(sample::WriteMp4(video, testutil::DefaultTrailer(2), o), 0);
+    CStitchRemap remap;
+    EXPECT_EQ(remap.Init(video.c_str(), false, 640, 300, 0), kStitchNotTwoToOne);
+    EXPECT_EQ(remap.Init(video.c_str(), true, 640, 320, 0), kStitchNoCalibration);  // not a JPEG
+    EXPECT_EQ(remap.Init(video.c_str(), false, 640, 320, 45), kStitchBadArgument);
+    ASSERT_EQ(remap.Init(video.c_str(), false, 640, 320, 90), kStitchOk);
+    EXPECT_EQ(remap.OutputWidth(), 640);
+    EXPECT_EQ(remap.OutputHeight(), 320);
+    // A frame whose left lens is bright: the panorama is bright where that lens is seen.
+    std::vector<uint8_t> frame(640 * 320 * 3 / 2, 128), out(640 * 320 * 3 / 2, 7);
+    for (int y = 0; y < 320; ++y)
+        for (int x = 0; x < 320; ++x) frame[static_cast<size_t>(y) * 640 + x] = 230;
+    ASSERT_EQ(remap.Init(video.c_str(), false, 640, 320, 0), kStitchOk);
+    remap.Apply(frame.data(), out.data());
+    EXPECT_GT(out[160 * 640 + 320], 200);  // the middle of the panorama: first lens
+    EXPECT_LT(out[160 * 640 + 10], 140);   // the edge: second lens
+}

@@ -326,24 +326,6 @@ void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens,
     });
 }
 
-int StitchDual(const DualLensRecord& rec, int rotation, const Planes& src, Planes* out) {
-    DualPhotoGeometry g;
-    if (!SetUpDualPhotoGeometry(rec, out->w, &g)) return kStitchNoCalibration;
-    DualTables t;
-    if (rotation == 0 || rotation == 180) {
-        const int fw = MakeEven(TruncToInt(out->h * static_cast<double>(rec.fov) / 180.0));
-        if (fw <= 0) return kStitchNoCalibration;
-        BuildDualTablesUpright(g, fw, rotation == 180, &t);
-        ResampleDualUpright(src, t, out);
-    } else {
-        const int fh = MakeEven(TruncToInt(out->h * static_cast<double>(rec.fov) / 360.0));
-        if (fh <= 0) return kStitchNoCalibration;
-        BuildDualTablesSideways(g, fh, rotation == 90, &t);
-        ResampleDualSideways(src, t, rotation == 270 ? 0 : 1, out);
-    }
-    return kStitchOk;
-}
-
 // --- Single lens -----------------------------------------------------------------
 
 constexpr int32_t kNoSource = -1;
@@ -448,9 +430,10 @@ struct PhotoCalibration {
     DualLensRecord dual{};
 };
 
-int ReadPhotoCalibration(platform::ByteSource& src, PhotoCalibration* out) {
+int ReadPhotoCalibration(platform::ByteSource& src, TrailerContainer container,
+                         PhotoCalibration* out) {
     CalibrationTrailer trailer;
-    if (ReadCalibrationTrailer(src, kTrailerInJpeg, &trailer) != kTrailerOk) {
+    if (ReadCalibrationTrailer(src, container, &trailer) != kTrailerOk) {
         return kStitchNoCalibration;
     }
     const CalibrationRecord* type = FindRecord(trailer.table, 5);
@@ -478,6 +461,70 @@ int ReadPhotoCalibration(platform::ByteSource& src, PhotoCalibration* out) {
         return kStitchOk;
     }
     return kStitchNoCalibration;
+}
+
+// The remap of one calibration, source size and rotation.
+struct RemapTables {
+    int cameraType = 0, rotation = 0;
+    int srcW = 0, srcH = 0, wo = 0, ho = 0;
+    DualTables dual;
+    std::vector<int32_t> single;
+};
+
+int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, RemapTables* t) {
+    if (srcW <= 0 || srcH <= 0 || srcW % 2 != 0 || srcH % 2 != 0) return kStitchBadArgument;
+    if (calib.cameraType == 2 && srcW != 2 * srcH) return kStitchNotTwoToOne;
+    t->cameraType = calib.cameraType;
+    t->rotation = rotation;
+    t->srcW = srcW;
+    t->srcH = srcH;
+    t->wo = srcW;
+    t->ho = srcW / 2;
+    if (calib.cameraType == 1) {
+        SinglePhotoGeometry g;
+        SetUpSinglePhotoGeometry(calib.singleCx, calib.singleCy, calib.singleR, srcH, &g);
+        BuildSingleTable(g, rotation, srcW, srcH, t->wo, t->ho, &t->single);
+        return kStitchOk;
+    }
+    const DualLensRecord& rec = calib.dual;
+    DualPhotoGeometry g;
+    if (!SetUpDualPhotoGeometry(rec, t->wo, &g)) return kStitchNoCalibration;
+    if (rotation == 0 || rotation == 180) {
+        const int fw = MakeEven(TruncToInt(t->ho * static_cast<double>(rec.fov) / 180.0));
+        if (fw <= 0) return kStitchNoCalibration;
+        BuildDualTablesUpright(g, fw, rotation == 180, &t->dual);
+    } else {
+        const int fh = MakeEven(TruncToInt(t->ho * static_cast<double>(rec.fov) / 360.0));
+        if (fh <= 0) return kStitchNoCalibration;
+        BuildDualTablesSideways(g, fh, rotation == 90, &t->dual);
+    }
+    return kStitchOk;
+}
+
+// Resamples a source of the table's size into an output of its size (cleared first).
+void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
+    const size_t ny = static_cast<size_t>(out->w) * out->h;
+    std::memset(out->y, 0, ny);
+    std::memset(out->cb, 128, ny / 4);
+    std::memset(out->cr, 128, ny / 4);
+    if (t.cameraType == 1) {
+        ResampleSingle(src, t.single, out);
+    } else if (t.rotation == 0 || t.rotation == 180) {
+        ResampleDualUpright(src, t.dual, out);
+    } else {
+        ResampleDualSideways(src, t.dual, t.rotation == 270 ? 0 : 1, out);
+    }
+}
+
+// Planes over one contiguous 4:2:0 block of an even size.
+Planes PlanesOf(uint8_t* block, int w, int h) {
+    Planes p;
+    p.w = w;
+    p.h = h;
+    p.y = block;
+    p.cb = block + static_cast<size_t>(w) * h;
+    p.cr = p.cb + static_cast<size_t>(w / 2) * (h / 2);
+    return p;
 }
 
 // Owns one malloc'd block; freed on every path.
@@ -581,7 +628,7 @@ int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int
     platform::FileReader file;
     if (file.Open(inputPath) != 0) return kStitchCannotOpenInput;
     PhotoCalibration calib;
-    int r = ReadPhotoCalibration(file, &calib);
+    int r = ReadPhotoCalibration(file, kTrailerInJpeg, &calib);
     if (r != kStitchOk) return r;
 
     const JpegAllocator alloc = DefaultJpegAllocator();
@@ -609,17 +656,63 @@ int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int
         }
     }
     if (r == kStitchOk) {
-        if (calib.cameraType == 2) {
-            r = StitchDual(calib.dual, rotation, src, &out);
-        } else {
-            SinglePhotoGeometry g;
-            SetUpSinglePhotoGeometry(calib.singleCx, calib.singleCy, calib.singleR, src.h, &g);
-            std::vector<int32_t> table;
-            BuildSingleTable(g, rotation, src.w, src.h, out.w, out.h, &table);
-            ResampleSingle(src, table, &out);
-        }
+        RemapTables tables;
+        r = BuildRemap(calib, src.w, src.h, rotation, &tables);
+        if (r == kStitchOk) ApplyRemap(tables, src, &out);
     }
     if (r == kStitchOk) r = EncodePhoto(out, qualityIndex, carry, alloc, outputPath);
     JpegReleaseExif(&carry, alloc);
     return r;
+}
+
+// --- Frames of a camera file ----------------------------------------------------------
+
+struct CStitchRemap::Tables {
+    RemapTables remap;
+};
+
+CStitchRemap::CStitchRemap() : m_pTables(nullptr) {}
+
+CStitchRemap::~CStitchRemap() {
+    delete m_pTables;
+}
+
+int CStitchRemap::Init(const char* path, bool isPhoto, int frameWidth, int frameHeight,
+                       int rotation) {
+    delete m_pTables;
+    m_pTables = nullptr;
+    if (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) {
+        return kStitchBadArgument;
+    }
+    platform::FileReader file;
+    if (file.Open(path) != 0) return kStitchCannotOpenInput;
+    PhotoCalibration calib;
+    int r = ReadPhotoCalibration(file, isPhoto ? kTrailerInJpeg : kTrailerInMp4, &calib);
+    if (r != kStitchOk) return r;
+    Tables* t = new (std::nothrow) Tables;
+    if (t == nullptr) return kStitchNoMemory;
+    r = BuildRemap(calib, frameWidth, frameHeight, rotation, &t->remap);
+    if (r != kStitchOk) {
+        delete t;
+        return r;
+    }
+    m_pTables = t;
+    return kStitchOk;
+}
+
+int CStitchRemap::OutputWidth() const {
+    return m_pTables ? m_pTables->remap.wo : 0;
+}
+
+int CStitchRemap::OutputHeight() const {
+    return m_pTables ? m_pTables->remap.ho : 0;
+}
+
+void CStitchRemap::Apply(const uint8_t* frame420, uint8_t* out420) const {
+    if (m_pTables == nullptr || frame420 == nullptr || out420 == nullptr) return;
+    const RemapTables& t = m_pTables->remap;
+    // The source is only read; Planes holds non-const pointers for both roles.
+    const Planes src = PlanesOf(const_cast<uint8_t*>(frame420), t.srcW, t.srcH);
+    Planes out = PlanesOf(out420, t.wo, t.ho);
+    ApplyRemap(t, src, &out);
 }

@@ -25,6 +25,32 @@ enum StitchResult {
 int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int extraPass,
                 int qualityIndex);
 
+// Remaps camera frames of one file into equirectangular frames: the tables are
+// built once (from the file's calibration, the frame size and the rotation),
+// then every frame is resampled with integer arithmetic. Frames are planar
+// 4:2:0 in one block: Y (w x h), then Cb and Cr (w/2 x h/2), sizes even.
+// Apply may be called from several threads at once on different frames.
+class CStitchRemap {
+  public:
+    CStitchRemap();
+    ~CStitchRemap();
+    CStitchRemap(const CStitchRemap&) = delete;
+    CStitchRemap& operator=(const CStitchRemap&) = delete;
+
+    // Reads the calibration of the camera file (its MP4 boxes, or its JPEG
+    // segments when isPhoto) and builds the tables for frames of
+    // frameWidth x frameHeight (even) at the rotation. Returns a StitchResult.
+    int Init(const char* path, bool isPhoto, int frameWidth, int frameHeight, int rotation);
+    int OutputWidth() const;   // the frame width
+    int OutputHeight() const;  // half of it
+    // Writes the output frame (Y set to 0 and chroma to 128 where no lens sees).
+    void Apply(const uint8_t* frame420, uint8_t* out420) const;
+
+  private:
+    struct Tables;
+    Tables* m_pTables;
+};
+
 // --- Geometry shared by the stitch and the sample renderer -------------------
 
 // Dual-lens camera at output width wo (height wo / 2).
