@@ -204,69 +204,67 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
     const int band = std::max(0, std::min(fw - ho, 48));
     const int h = band / 2;
     const int s1 = ho / 2, s2 = 3 * ho / 2;
-    // Which lens and map column an output column reads, and the blend ramp.
-    struct Column {
-        int lensA, colA;  // first-named source
-        int lensB, colB;  // second-named source in a band, else -1
-        int w0, w1;       // ramp weights (luma)
-        int cw0, cw1;     // ramp weights at the even position (chroma)
+    // Five column spans; in each, map column = output column + offset. A blend
+    // span reads a second lens too and ramps from the first to the second.
+    struct Span {
+        int c0, c1;
+        int lensA, offA;
+        int lensB, offB;  // lensB < 0: no blend
     };
-    std::vector<Column> cols(static_cast<size_t>(wo));
-    for (int c = 0; c < wo; ++c) {
-        Column& k = cols[c];
-        k.lensB = -1;
-        k.colB = -1;
-        const int j1 = c + fw / 2 - ho;       // first lens, middle
-        const int j2l = c + fw / 2;           // second lens, left quarter
-        const int j2r = c + fw / 2 - 2 * ho;  // second lens, right quarter
-        if (c < s1 - h) {
-            k.lensA = 1, k.colA = j2l;
-        } else if (c < s1 + h) {
-            k.lensA = 1, k.colA = j2l, k.lensB = 0, k.colB = j1;
-        } else if (c < s2 - h) {
-            k.lensA = 0, k.colA = j1;
-        } else if (c < s2 + h) {
-            k.lensA = 0, k.colA = j1, k.lensB = 1, k.colB = j2r;
-        } else {
-            k.lensA = 1, k.colA = j2r;
-        }
-        if (k.lensB >= 0) {
-            const int b = c < s1 + h ? c - (s1 - h) : c - (s2 - h);
-            const int be = b - (b & 1);
-            k.w1 = b * 255 / (2 * h);
-            k.w0 = 255 - k.w1;
-            k.cw1 = be * 255 / (2 * h);
-            k.cw0 = 255 - k.cw1;
-        } else {
-            k.w0 = 255, k.w1 = 0, k.cw0 = 255, k.cw1 = 0;
-        }
-    }
-    auto valid = [fw](int col) { return col >= 0 && col < fw; };
+    const int off1 = fw / 2 - ho, off2l = fw / 2, off2r = fw / 2 - 2 * ho;
+    const Span spans[5] = {
+        {0, s1 - h, 1, off2l, -1, 0},     {s1 - h, s1 + h, 1, off2l, 0, off1},
+        {s1 + h, s2 - h, 0, off1, -1, 0}, {s2 - h, s2 + h, 0, off1, 1, off2r},
+        {s2 + h, wo, 1, off2r, -1, 0},
+    };
+    // Ramp weights across a band: position b, and the even position for chroma.
+    std::vector<int> ramp(static_cast<size_t>(std::max(2 * h, 1)));
+    for (int b = 0; b < 2 * h; ++b) ramp[b] = b * 255 / (2 * h);
     ParallelRanges(ho / 2, [&](int first, int last) {
         for (int i = first * 2; i < last * 2; ++i) {
             uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
-            for (int c = 0; c < wo; ++c) {
-                const Column& k = cols[c];
-                if (!valid(k.colA) || (k.lensB >= 0 && !valid(k.colB))) continue;
-                const DualEntry& ea = *t.At(k.lensA, i, k.colA);
-                int luma = DualLuma(src, ea);
-                if (k.lensB >= 0) {
-                    const DualEntry& eb = *t.At(k.lensB, i, k.colB);
-                    luma = (luma * k.w0 + DualLuma(src, eb) * k.w1 + 128) >> 8;
+            const bool chromaRow = (i & 1) == 0;
+            uint8_t* cbRow = out->cb + static_cast<size_t>(i / 2) * out->CStride();
+            uint8_t* crRow = out->cr + static_cast<size_t>(i / 2) * out->CStride();
+            for (const Span& sp : spans) {
+                // Output columns whose map columns exist for every lens read.
+                int c0 = std::max(sp.c0, -sp.offA), c1 = std::min(sp.c1, fw - sp.offA);
+                if (sp.lensB >= 0) {
+                    c0 = std::max(c0, -sp.offB);
+                    c1 = std::min(c1, fw - sp.offB);
                 }
-                yRow[c] = static_cast<uint8_t>(luma);
-                if ((i & 1) == 0 && (c & 1) == 0) {
-                    const size_t o = out->ChromaAt(c, i);
-                    const size_t sa = src.ChromaAt(ea.x, ea.y);
-                    int cb = src.cb[sa], cr = src.cr[sa];
-                    if (k.lensB >= 0) {
-                        const DualEntry& eb = *t.At(k.lensB, i, k.colB);
-                        const size_t sb = src.ChromaAt(eb.x, eb.y);
-                        cb = (cb * k.cw0 + src.cb[sb] * k.cw1 + 128) >> 8;
-                        cr = (cr * k.cw0 + src.cr[sb] * k.cw1 + 128) >> 8;
+                if (c0 >= c1) continue;
+                const DualEntry* rowA = t.At(sp.lensA, i, 0) + sp.offA;
+                if (sp.lensB < 0) {
+                    for (int c = c0; c < c1; ++c)
+                        yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
+                    if (chromaRow) {
+                        for (int c = c0 + (c0 & 1); c < c1; c += 2) {
+                            const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
+                            cbRow[c / 2] = src.cb[sa];
+                            crRow[c / 2] = src.cr[sa];
+                        }
                     }
-                    out->cb[o] = static_cast<uint8_t>(cb);
-                    out->cr[o] = static_cast<uint8_t>(cr);
+                    continue;
+                }
+                const DualEntry* rowB = t.At(sp.lensB, i, 0) + sp.offB;
+                for (int c = c0; c < c1; ++c) {
+                    const int w1 = ramp[c - sp.c0];
+                    const int luma =
+                        DualLuma(src, rowA[c]) * (255 - w1) + DualLuma(src, rowB[c]) * w1;
+                    yRow[c] = static_cast<uint8_t>((luma + 128) >> 8);
+                }
+                if (chromaRow) {
+                    for (int c = c0 + (c0 & 1); c < c1; c += 2) {
+                        const int b = c - sp.c0;
+                        const int w1 = ramp[b - (b & 1)];
+                        const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
+                        const size_t sb = src.ChromaAt(rowB[c].x, rowB[c].y);
+                        cbRow[c / 2] = static_cast<uint8_t>(
+                            (src.cb[sa] * (255 - w1) + src.cb[sb] * w1 + 128) >> 8);
+                        crRow[c / 2] = static_cast<uint8_t>(
+                            (src.cr[sa] * (255 - w1) + src.cr[sb] * w1 + 128) >> 8);
+                    }
                 }
             }
         }
