@@ -98,3 +98,15 @@ TEST(Spherical, OtherUuidsBadXmlAndTrailersAnswerZero) {
     const std::string x = Xml("true");
     EXPECT_EQ(IsSphericalXml(reinterpret_cast<const unsigned char*>(x.data()), x.size() - 30), 0);
 }
+
+TEST(Spherical, MalformedUtf8IsRefusedBeforeParsing) {
+    // A lead byte that promises more bytes than the text has left.
+    for (const std::string& bad :
+         {std::string("<a><GSpherical:Spherical>true</GSpherical:Spherical></a\xF0"),
+          std::string("<\xF0\x9F"), std::string("<a \xC3>"), std::string("<a>\xFF</a>")}) {
+        EXPECT_EQ(IsSphericalXml(reinterpret_cast<const unsigned char*>(bad.data()), bad.size()),
+                  0);
+    }
+    const std::string ok = "<a><GSpherical:Spherical>true</GSpherical:Spherical>\xC3\xA9</a>";
+    EXPECT_EQ(IsSphericalXml(reinterpret_cast<const unsigned char*>(ok.data()), ok.size()), 1);
+}
