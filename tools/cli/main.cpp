@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "convert.h"
 #include "info.h"
 #include "remux.h"
 #include "stitch.h"
@@ -17,7 +18,9 @@ void PrintUsage(FILE* out) {
         "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n"
         "       orbivue-cli stitch INPUT.jpg OUTPUT.jpg [--rotation R] [--quality Q]\n"
         "       orbivue-cli stitch INPUT.jpg... --out-dir DIR [--rotation R] [--quality Q]\n"
-        "       orbivue-cli remux INPUT OUTPUT\n");
+        "       orbivue-cli remux INPUT OUTPUT\n"
+        "       orbivue-cli convert [--rotation R] [--high] ffmpeg ARG... OUTPUT\n"
+        "       orbivue-cli merge OUTPUT INPUT...\n");
 }
 
 }  // namespace
@@ -33,6 +36,8 @@ int main(int argc, char** argv) {
     if (verb == "info") return RunInfo(args);
     if (verb == "stitch") return RunStitch(args);
     if (verb == "remux") return RunRemux(args);
+    if (verb == "convert") return RunConvert(args);
+    if (verb == "merge") return RunMerge(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);
         return 0;

@@ -1,0 +1,41 @@
+// What the entry points share with the jobs.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "convert/convert_api.h"
+
+namespace convert {
+
+// Set by stop_transcoding, cleared when a job starts.
+extern std::atomic<bool> g_stop;
+// Frames written by the running or the last job.
+extern std::atomic<int64_t> g_framesDone;
+
+// Hands the percent to the registered callback, if any.
+void ReportProgress(float percent);
+
+// An export job from the vector.
+struct ExportJob {
+    bool stitch = false;  // "-d"
+    std::string input, output;
+    int64_t startMs = 0;
+    int64_t lengthMs = -1;  // -1: to the end
+    int bitRateKbps = 10240;
+    double frameRate = 0;  // 0: the source's
+    std::string profile, preset;
+    int refs = -1, bFrames = -1;
+    int rotation = 0;
+    bool high = false;
+};
+
+int RunExport(const ExportJob& job);
+int RunMerge(const std::string& listPath, const std::string& output);
+
+// The paths named by a list file ("file '...'" lines, '\'' undone).
+bool ReadListFile(const std::string& path, std::vector<std::string>* files);
+
+}  // namespace convert

@@ -1,0 +1,272 @@
+// The conversion library through `orbivue-cli convert` and `merge`, and its
+// stop entry called from another thread.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "convert/convert_api.h"
+#include "test_util.h"
+
+using testutil::RunCommand;
+
+namespace {
+
+std::string Quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// A dual-lens camera video with sound, made once per size and length.
+std::string CameraVideo(const testutil::TempDir& dir, int fps, double seconds) {
+    sample::Mp4Options o;
+    o.width = 640;
+    o.height = 320;
+    o.fps = fps;
+    o.seconds = seconds;
+    o.audio = true;
+    const std::string path = dir.File("cam-" + std::to_string(fps) + ".mp4");
+    EXPECT_EQ(sample::WriteMp4(path, testutil::DefaultTrailer(2), o), 0);
+    return path;
+}
+
+// The export's vector for Low (0) or Medium (1) over the first second.
+std::vector<std::string> ExportVector(const std::string& in, const std::string& out, int level) {
+    std::vector<std::string> v = {"ffmpeg", "-d", "-ss", "00:00:00", "-i", in, "-t", "00:00:01"};
+    if (level == 0) {
+        for (const char* a : {"-b:v", "4096k", "-r", "15", "-profile:v", "main", "-preset",
+                              "veryfast", "-refs", "1", "-bf", "0"})
+            v.push_back(a);
+    } else {
+        for (const char* a : {"-b:v", "10000k", "-profile:v", "main", "-preset", "veryfast",
+                              "-refs", "2", "-bf", "1"})
+            v.push_back(a);
+    }
+    v.push_back(out);
+    return v;
+}
+
+std::string Cli(const std::string& verb, const std::vector<std::string>& args, int* status) {
+    std::string cmd = std::string(ORBIVUE_CLI) + " " + verb;
+    for (const std::string& a : args) cmd += " " + Quote(a);
+    return RunCommand(cmd + " 2>/dev/null", status);
+}
+
+void ExpectPeersAccept(const std::string& file) {
+    int status = 0;
+    EXPECT_EQ(RunCommand("ffprobe -v error " + Quote(file) + " 2>&1", &status), "");
+    EXPECT_EQ(
+        RunCommand("ffmpeg -v warning -xerror -i " + Quote(file) + " -f null - 2>&1", &status), "");
+    EXPECT_EQ(status, 0);
+    const std::string tags = RunCommand("exiftool -s -XMP-GSpherical:all " + Quote(file), &status);
+    EXPECT_NE(tags.find("Spherical                       : true"), std::string::npos) << tags;
+}
+
+std::string Probe(const std::string& file, const std::string& stream, const std::string& entry) {
+    int status = 0;
+    std::string s = RunCommand("ffprobe -v error -count_frames -select_streams " + stream +
+                                   " -show_entries stream=" + entry + " -of csv=p=0 " + Quote(file),
+                               &status);
+    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
+    return s;
+}
+
+// Packet sizes and checksums of one stream, one line each.
+std::string Packets(const std::string& file, int stream) {
+    int status = 0;
+    return RunCommand("ffmpeg -v error -i " + Quote(file) +
+                          " -map 0 -c copy -f framemd5 - | grep -v '^#' | awk -F, '$1+0==" +
+                          std::to_string(stream) + " {print $5,$6}'",
+                      &status);
+}
+
+}  // namespace
+
+TEST(Convert, StitchedExportsPassThePeersAtEachLevel) {
+    testutil::TempDir dir;
+    const std::string cam = CameraVideo(dir, 30, 1.0);
+    struct Case {
+        int level;
+        const char* frames;
+        const char* profile;
+        const char* bFrames;
+    } cases[] = {{0, "15", "Main", "0"}, {1, "30", "Main", "1"}};
+    for (const Case& c : cases) {
+        const std::string out = dir.File("out-" + std::to_string(c.level) + ".mp4");
+        int status = 0;
+        const std::string text = Cli("convert", ExportVector(cam, out, c.level), &status);
+        EXPECT_EQ(text, "result: 0\n");
+        EXPECT_EQ(status, 0);
+        ExpectPeersAccept(out);
+        EXPECT_EQ(Probe(out, "v", "nb_read_frames"), c.frames);
+        EXPECT_EQ(Probe(out, "v", "profile"), c.profile);
+        EXPECT_EQ(Probe(out, "v", "has_b_frames"), c.bFrames);
+        EXPECT_EQ(Probe(out, "v", "width,height"), "640,320");
+        EXPECT_EQ(Probe(out, "a", "codec_name"), "aac");
+    }
+    // High keeps the defaults: the high profile with B frames.
+    const std::string high = dir.File("high.mp4");
+    int status = 0;
+    EXPECT_EQ(Cli("convert",
+                  {"--high", "--rotation", "90", "ffmpeg", "-d", "-ss", "00:00:00", "-i", cam, "-t",
+                   "00:00:01", "-b:v", "20000k", high},
+                  &status),
+              "result: 0\n");
+    EXPECT_EQ(Probe(high, "v", "profile"), "High");
+}
+
+TEST(Convert, RefusesWhatItCannotDo) {
+    testutil::TempDir dir;
+    const std::string cam = CameraVideo(dir, 30, 1.0);
+    int status = 0;
+    // Not a camera file: no calibration to stitch with.
+    const std::string plain = dir.File("plain.mp4");
+    RunCommand(
+        "ffmpeg -v error -f lavfi -i testsrc2=s=320x160:r=15:d=1 -c:v libx264 " + Quote(plain),
+        &status);
+    ASSERT_EQ(status, 0);
+    const std::string out = dir.File("x.mp4");
+    EXPECT_EQ(Cli("convert", ExportVector(plain, out, 1), &status),
+              "result: " + std::to_string(kConvertNoCalibration) + "\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(Cli("convert", ExportVector(dir.File("missing.mp4"), out, 1), &status),
+              "result: " + std::to_string(kConvertCannotOpenInput) + "\n");
+    EXPECT_EQ(Cli("convert", ExportVector(cam, dir.File("no/such/dir.mp4"), 1), &status),
+              "result: -1013\n");
+    EXPECT_FALSE(std::ifstream(out).good());
+}
+
+namespace {
+
+struct Library {
+    void* handle = dlopen(ORBIVUE_CONVERT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ~Library() {
+        if (handle) dlclose(handle);
+    }
+    template <typename T>
+    T Get(const char* name) {
+        return reinterpret_cast<T>(dlsym(handle, name));
+    }
+};
+
+struct Percents {
+    std::mutex mutex;
+    std::vector<float> seen;
+    std::atomic<float> last{0};
+    bool holdAtHalf = false;
+};
+
+void Record(float percent, void* user) {
+    Percents* p = static_cast<Percents*>(user);
+    {
+        std::lock_guard<std::mutex> lock(p->mutex);
+        p->seen.push_back(percent);
+    }
+    const bool halfWay = p->last.load() < 50 && percent >= 50;
+    p->last.store(percent);
+    // Holds the job at half-way, so that the stop surely comes before its end.
+    if (halfWay && p->holdAtHalf) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+}  // namespace
+
+TEST(Convert, StopReturnsPromptlyAndProgressEndsAt100) {
+    testutil::TempDir dir;
+    Library lib;
+    ASSERT_NE(lib.handle, nullptr) << dlerror();
+    auto synth = lib.Get<SynthTransFn>("synth_trans");
+    auto stop = lib.Get<StopTranscodingFn>("stop_transcoding");
+    auto setCallback = lib.Get<SetPositionCallbackFn>("setposition_callback");
+    ASSERT_TRUE(synth && stop && setCallback && lib.Get<void*>("synth_image") &&
+                lib.Get<void*>("rescale_csconvert"));
+
+    auto run = [&](const std::string& in, const std::string& out, const std::string& length) {
+        std::vector<std::string> v = ExportVector(in, out, 1);
+        v[7] = length;
+        std::vector<char*> argv;
+        for (std::string& s : v) argv.push_back(s.data());
+        return synth(static_cast<int>(argv.size()), argv.data(), 0, 0, 0);
+    };
+
+    // A complete job: rising percents ending at 100.
+    Percents full;
+    setCallback(Record, &full);
+    const std::string cam = CameraVideo(dir, 30, 1.0);
+    EXPECT_EQ(run(cam, dir.File("full.mp4"), "00:00:01"), 0);
+    ASSERT_FALSE(full.seen.empty());
+    for (size_t i = 1; i < full.seen.size(); ++i) EXPECT_GE(full.seen[i], full.seen[i - 1]);
+    EXPECT_EQ(full.seen.back(), 100.0f);
+
+    // Stopped half-way from this thread while the job runs on another.
+    const std::string out = dir.File("stopped.mp4");
+    Percents half;
+    half.holdAtHalf = true;
+    setCallback(Record, &half);
+    std::atomic<int> result{1};
+    std::atomic<bool> finished{false};
+    std::thread job([&] {
+        result = run(cam, out, "00:00:01");
+        finished = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (half.last.load() < 50 && !finished && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    EXPECT_FALSE(finished.load()) << "the job ended before half-way";
+    const auto asked = std::chrono::steady_clock::now();
+    stop();
+    job.join();
+    const double waited =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - asked).count();
+    EXPECT_LT(waited, 0.5);
+    EXPECT_EQ(result.load(), kConvertStopped);
+    EXPECT_FALSE(std::ifstream(out).good());
+    setCallback(nullptr, nullptr);
+}
+
+TEST(Convert, MergeJoinsPacketsInOrderAndRefusesAMismatch) {
+    testutil::TempDir dir;
+    const std::string cam = CameraVideo(dir, 30, 1.0);
+    // Three stitched files of the same settings, turned differently; one
+    // path holds a single quote.
+    std::vector<std::string> parts;
+    int status = 0;
+    for (int rotation : {0, 90, 180}) {
+        const std::string out = dir.File("part" + std::to_string(rotation) + "'s.mp4");
+        std::vector<std::string> args = {"--rotation", std::to_string(rotation)};
+        for (const std::string& a : ExportVector(cam, out, 1)) args.push_back(a);
+        ASSERT_EQ(Cli("convert", args, &status), "result: 0\n");
+        parts.push_back(out);
+    }
+    const std::string merged = dir.File("merged.mp4");
+    const std::string tmp = dir.File("tmp");
+    ASSERT_EQ(RunCommand("mkdir " + Quote(tmp), &status), "");
+    std::string cmd = "TMPDIR=" + Quote(tmp) + " " + ORBIVUE_CLI + " merge " + Quote(merged);
+    for (const std::string& p : parts) cmd += " " + Quote(p);
+    EXPECT_EQ(RunCommand(cmd + " 2>/dev/null", &status), "result: 0\n");
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(RunCommand("ls -A " + Quote(tmp), &status), "") << "the list file is left";
+    ExpectPeersAccept(merged);
+    for (int s = 0; s < 2; ++s) {
+        std::string joined;
+        for (const std::string& p : parts) joined += Packets(p, s);
+        EXPECT_FALSE(joined.empty());
+        EXPECT_EQ(Packets(merged, s), joined) << "stream " << s;
+    }
+    EXPECT_EQ(Probe(merged, "v", "nb_read_frames"), "90");
+    const double seconds = std::stod(Probe(merged, "v", "duration"));
+    EXPECT_NEAR(seconds, 3.0, 0.1);
+
+    // The camera file itself has other coding settings: refused, nothing written.
+    const std::string refused = dir.File("refused.mp4");
+    EXPECT_EQ(Cli("merge", {refused, parts[0], cam}, &status),
+              "result: " + std::to_string(kConvertMergeMismatch) + "\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(std::ifstream(refused).good());
+}

@@ -1,0 +1,182 @@
+#include "convert.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "convert/convert_api.h"
+#include "platform/file.h"
+#include "platform/library.h"
+
+namespace {
+
+constexpr char kLibraryName[] = "liborbivueconvert.so";
+
+struct ConvertLibrary {
+    platform::SharedLibrary lib;
+    SynthTransFn synthTrans = nullptr;
+    StopTranscodingFn stop = nullptr;
+    SetPositionCallbackFn setPositionCallback = nullptr;
+    ConvertFramesDoneFn framesDone = nullptr;  // optional
+
+    // Next to the executable (../lib), then where the build put it.
+    bool Load() {
+        std::vector<std::string> candidates;
+        char self[4096];
+        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) {
+            std::string dir(self, static_cast<size_t>(n));
+            dir = dir.substr(0, dir.rfind('/'));
+            candidates.push_back(dir + "/../lib/" + kLibraryName);
+            candidates.push_back(dir + "/" + kLibraryName);
+        }
+#ifdef ORBIVUE_CONVERT_LIBRARY
+        candidates.push_back(ORBIVUE_CONVERT_LIBRARY);
+#endif
+        for (const std::string& c : candidates) {
+            if (platform::FileExists(c.c_str()) && lib.Load(c.c_str()) == 0) break;
+        }
+        if (!lib.IsLoaded()) {
+            std::fprintf(stderr, "orbivue-cli: cannot load %s\n", kLibraryName);
+            return false;
+        }
+        const platform::SymbolSlot table[] = {
+            {"synth_trans", reinterpret_cast<void**>(&synthTrans)},
+            {"stop_transcoding", reinterpret_cast<void**>(&stop)},
+            {"setposition_callback", reinterpret_cast<void**>(&setPositionCallback)},
+        };
+        if (lib.Bind(table, 3) != 0) {
+            std::fprintf(stderr, "orbivue-cli: %s lacks an entry point\n", kLibraryName);
+            return false;
+        }
+        framesDone = reinterpret_cast<ConvertFramesDoneFn>(lib.Find("orbivue_convert_frames"));
+        return true;
+    }
+};
+
+struct ProgressLine {
+    ConvertFramesDoneFn framesDone = nullptr;
+    bool tty = false;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point lastDraw{};
+    int lastWhole = -1;
+    bool drawn = false;
+};
+
+void OnProgress(float percent, void* user) {
+    ProgressLine* p = static_cast<ProgressLine*>(user);
+    const auto now = std::chrono::steady_clock::now();
+    const int whole = static_cast<int>(percent);
+    // A terminal line is redrawn at most ten times a second; plain output
+    // gets a line per whole percent.
+    if (p->tty ? (now - p->lastDraw < std::chrono::milliseconds(100) && percent < 100)
+               : whole == p->lastWhole) {
+        return;
+    }
+    p->lastDraw = now;
+    p->lastWhole = whole;
+    const double elapsed = std::chrono::duration<double>(now - p->start).count();
+    const long long frames = p->framesDone ? static_cast<long long>(p->framesDone()) : -1;
+    const double fps = frames >= 0 && elapsed > 0 ? static_cast<double>(frames) / elapsed : 0;
+    long left = 0;
+    if (percent > 0 && percent < 100)
+        left = static_cast<long>(elapsed * (100.0 - percent) / percent + 0.5);
+    char line[160];
+    std::snprintf(line, sizeof line, "%6.2f%%  %6.1f fps  left %02ld:%02ld:%02ld",
+                  static_cast<double>(percent), fps, left / 3600, left / 60 % 60, left % 60);
+    if (p->tty) {
+        std::fprintf(stderr, "\r%s", line);
+        p->drawn = true;
+    } else {
+        std::fprintf(stderr, "%s\n", line);
+    }
+    std::fflush(stderr);
+}
+
+int Call(ConvertLibrary* lib, std::vector<std::string> vec, int rotation, int high) {
+    ProgressLine progress;
+    progress.framesDone = lib->framesDone;
+    progress.tty = isatty(STDERR_FILENO) != 0;
+    lib->setPositionCallback(OnProgress, &progress);
+    std::vector<char*> argv;
+    for (std::string& s : vec) argv.push_back(s.data());
+    const int r = lib->synthTrans(static_cast<int>(argv.size()), argv.data(), rotation, 0, high);
+    lib->setPositionCallback(nullptr, nullptr);
+    if (progress.drawn) std::fputc('\n', stderr);
+    return r;
+}
+
+// A path for the list file's quotes: ' becomes '\''.
+std::string QuoteForList(const std::string& path) {
+    std::string out;
+    for (char c : path) {
+        if (c == '\'') {
+            out += "'\\''";
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
+int RunConvert(const std::vector<std::string>& args) {
+    int rotation = 0, high = 0;
+    size_t i = 0;
+    for (; i < args.size(); ++i) {
+        if (args[i] == "--high") {
+            high = 1;
+        } else if (args[i] == "--rotation" && i + 1 < args.size()) {
+            char* end = nullptr;
+            rotation = static_cast<int>(std::strtol(args[++i].c_str(), &end, 10));
+            if (*end != '\0') rotation = -1;
+        } else {
+            break;
+        }
+    }
+    std::vector<std::string> vec(args.begin() + static_cast<ptrdiff_t>(i), args.end());
+    if (vec.size() < 3 || vec[0] != "ffmpeg" ||
+        (rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270)) {
+        std::fputs("usage: orbivue-cli convert [--rotation R] [--high] ffmpeg ARG... OUTPUT\n",
+                   stderr);
+        return 2;
+    }
+    ConvertLibrary lib;
+    if (!lib.Load()) return 1;
+    const int r = Call(&lib, vec, rotation, high);
+    std::printf("result: %d\n", r);
+    return r == 0 ? 0 : 1;
+}
+
+int RunMerge(const std::vector<std::string>& args) {
+    if (args.size() < 2) {
+        std::fputs("usage: orbivue-cli merge OUTPUT INPUT...\n", stderr);
+        return 2;
+    }
+    ConvertLibrary lib;
+    if (!lib.Load()) return 1;
+    const char* tmp = std::getenv("TMPDIR");
+    std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
+    if (dir.back() != '/') dir.push_back('/');
+    // One list file per process, so that merges may run side by side.
+    const std::string list = dir + "filelist-" + std::to_string(getpid()) + ".txt";
+    FILE* f = std::fopen(list.c_str(), "w");
+    if (f == nullptr) {
+        std::fprintf(stderr, "orbivue-cli: cannot write %s\n", list.c_str());
+        return 1;
+    }
+    for (size_t i = 1; i < args.size(); ++i)
+        std::fprintf(f, "file '%s'\n", QuoteForList(args[i]).c_str());
+    const bool written = std::fclose(f) == 0;
+    int r = kConvertBadList;
+    if (written)
+        r = Call(&lib, {"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", args[0]}, 0, 0);
+    if (platform::FileExists(list.c_str())) platform::RemoveFile(list.c_str());
+    std::printf("result: %d\n", r);
+    return r == 0 ? 0 : 1;
+}
