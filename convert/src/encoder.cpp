@@ -3,25 +3,11 @@
 #include <cmath>
 #include <cstring>
 
+#include "mp4/mp4_common.h"
+
 extern "C" {
 #include <x264.h>
 }
-
-namespace {
-
-std::vector<uint8_t> AvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps) {
-    std::vector<uint8_t> c = {1, sps[1], sps[2], sps[3], 0xFF, 0xE1};
-    c.push_back(static_cast<uint8_t>(sps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(sps.size()));
-    c.insert(c.end(), sps.begin(), sps.end());
-    c.push_back(1);
-    c.push_back(static_cast<uint8_t>(pps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(pps.size()));
-    c.insert(c.end(), pps.begin(), pps.end());
-    return c;
-}
-
-}  // namespace
 
 VideoEncoder::~VideoEncoder() {
     if (m_enc != nullptr) x264_encoder_close(m_enc);
@@ -81,7 +67,7 @@ int VideoEncoder::Open(const EncoderSettings& s) {
         }
     }
     if (sps.size() < 4 || pps.empty()) return -1;
-    m_config = AvcConfig(sps, pps);
+    m_config = Mp4AvcConfig(sps, pps);
     return 0;
 }
 

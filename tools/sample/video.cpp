@@ -91,19 +91,6 @@ int RenderFrame(const Mp4Options& o, int index, std::vector<uint8_t>* yuv) {
     return 0;
 }
 
-// An avcC record from x264's length-prefixed parameter sets.
-std::vector<uint8_t> AvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps) {
-    std::vector<uint8_t> c = {1, sps[1], sps[2], sps[3], 0xFF, 0xE1};
-    c.push_back(static_cast<uint8_t>(sps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(sps.size()));
-    c.insert(c.end(), sps.begin(), sps.end());
-    c.push_back(1);
-    c.push_back(static_cast<uint8_t>(pps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(pps.size()));
-    c.insert(c.end(), pps.begin(), pps.end());
-    return c;
-}
-
 int EncodeVideo(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8_t>* config) {
     x264_param_t p;
     if (x264_param_default_preset(&p, "ultrafast", nullptr) != 0) return kErrArgs;
@@ -133,7 +120,7 @@ int EncodeVideo(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8
         x264_encoder_close(enc);
         return kErrFormat;
     }
-    *config = AvcConfig(sps, pps);
+    *config = Mp4AvcConfig(sps, pps);
 
     const int frames = std::max(1, static_cast<int>(std::lround(o.seconds * o.fps)));
     x264_picture_t pic, got;

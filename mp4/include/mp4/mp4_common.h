@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Origins of Mp4Io::seek.
 enum Mp4SeekOrigin { kMp4SeekSet = 0, kMp4SeekCur = 1, kMp4SeekEnd = 2 };
@@ -99,3 +100,8 @@ struct Mp4SampleInfo {
     uint32_t zero2;
 };
 static_assert(sizeof(Mp4SampleInfo) == 28, "sample record is 28 bytes");
+
+// An avcC record (configuration version 1, 4-byte lengths) from one sequence
+// and one picture parameter set given without start codes or lengths; the
+// SPS must be at least 4 bytes.
+std::vector<uint8_t> Mp4AvcConfig(const std::vector<uint8_t>& sps, const std::vector<uint8_t>& pps);
