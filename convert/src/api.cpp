@@ -12,11 +12,15 @@
 
 namespace convert {
 
+// Set by stop_transcoding from any thread, polled by every thread of a job.
 std::atomic<bool> g_stop{false};
+// Written by the converting thread, read by any caller of the frame count.
 std::atomic<int64_t> g_framesDone{0};
 
 namespace {
 
+// The registered progress callback: set from any thread, called from the
+// converting thread; both under g_callbackMutex.
 std::mutex g_callbackMutex;
 ConvertPositionCallback g_callback = nullptr;
 void* g_callbackUser = nullptr;
