@@ -75,7 +75,7 @@ int CachedBytes(const std::string& key, std::vector<uint8_t>& out, const Produce
     std::error_code ec;
     fs::path dir = fs::temp_directory_path(ec);
     if (ec) dir = "/tmp";
-    dir /= "orbivue-sample-cache-v2";
+    dir /= "orbivue-sample-cache-v3";
     fs::create_directories(dir, ec);
     const fs::path final = dir / key;
     if (ReadFile(final, out) && !out.empty()) return 0;

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
 #include <system_error>
 #include <thread>
 
@@ -92,36 +95,78 @@ uint8_t ToByte(double v) {
     return static_cast<uint8_t>(std::clamp(std::lround(v), 0L, 255L));
 }
 
-// Fills the w x h picture (both even) from the panorama: luma per pixel, chroma at the centre of
-// each 2 x 2 block. Outside the image circles the picture is black.
-template <typename Inverse>
-void RenderPlanes(const Inverse& inverse, const Planes& pano, Planes pic) {
+// Where each luma pixel and each chroma sample (at the centre of its 2 x 2 block) of a camera
+// picture looks in the panorama, found once by the inverse geometry. Videos turn the view by
+// shifting panorama columns, so every frame of a video reuses one table.
+struct LocateTable {
+    int w = 0, h = 0, cw = 0, ch = 0;
+    std::vector<float> luma, chroma;  // (column, row) pairs; a negative row: outside the circles
+
+    template <typename Inverse>
+    void Build(const Inverse& inverse, int width, int height) {
+        w = width, h = height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        luma.assign(static_cast<size_t>(w) * h * 2, -1.0f);
+        chroma.assign(static_cast<size_t>(cw) * ch * 2, -1.0f);
+        auto band = [&](int part, int parts) {
+            for (int y = h * part / parts; y < h * (part + 1) / parts; ++y) {
+                for (int x = 0; x < w; ++x) {
+                    double c, r;
+                    if (inverse.Locate(x, y, &c, &r))
+                        Put(&luma, static_cast<size_t>(y) * w + x, c, r);
+                }
+            }
+            for (int y = ch * part / parts; y < ch * (part + 1) / parts; ++y) {
+                for (int x = 0; x < cw; ++x) {
+                    double c, r;
+                    if (inverse.Locate(2 * x + 0.5, 2 * y + 0.5, &c, &r))
+                        Put(&chroma, static_cast<size_t>(y) * cw + x, c, r);
+                }
+            }
+        };
+        const int parts = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+        std::vector<std::thread> workers;
+        for (int p = 1; p < parts; ++p) workers.emplace_back(band, p, parts);
+        band(0, parts);
+        for (std::thread& t : workers) t.join();
+    }
+
+  private:
+    static void Put(std::vector<float>* t, size_t at, double c, double r) {
+        (*t)[2 * at] = static_cast<float>(c);
+        (*t)[2 * at + 1] = static_cast<float>(std::max(r, 0.0));
+    }
+};
+
+// Fills the w x h picture (both even) from the panorama, its columns shifted by `shift`: luma
+// per pixel, chroma at the centre of each 2 x 2 block. Outside the image circles the picture is
+// black.
+void RenderPlanes(const LocateTable& table, double shift, const Planes& pano, Planes pic) {
     auto band = [&](int part, int parts) {
         const int y0 = pic.h * part / parts, y1 = pic.h * (part + 1) / parts;
         uint8_t* luma = pic.Plane(0);
         for (int y = y0; y < y1; ++y) {
             for (int x = 0; x < pic.w; ++x) {
-                double c, r;
+                const float* at = &table.luma[2 * (static_cast<size_t>(y) * pic.w + x)];
                 uint8_t v = 0;
-                if (inverse.Locate(x, y, &c, &r))
-                    v = ToByte(Sample(pano.Plane(0), pano.w, pano.h, c, r));
+                if (at[1] >= 0)
+                    v = ToByte(Sample(pano.Plane(0), pano.w, pano.h, at[0] + shift, at[1]));
                 luma[static_cast<size_t>(y) * pic.w + x] = v;
             }
         }
         const int c0 = pic.ch * part / parts, c1 = pic.ch * (part + 1) / parts;
         for (int y = c0; y < c1; ++y) {
             for (int x = 0; x < pic.cw; ++x) {
-                double c, r;
+                const size_t i = static_cast<size_t>(y) * pic.cw + x;
+                const float* at = &table.chroma[2 * i];
                 uint8_t cb = 128, cr = 128;
-                if (inverse.Locate(2 * x + 0.5, 2 * y + 0.5, &c, &r)) {
+                if (at[1] >= 0) {
                     // Panorama chroma sample k sits at luma position 2k + 0.5.
-                    const double pc = (c - 0.5) / 2, pr = (r - 0.5) / 2;
+                    const double pc = (at[0] + shift - 0.5) / 2, pr = (at[1] - 0.5) / 2;
                     cb = ToByte(Sample(pano.Plane(1), pano.cw, pano.ch, pc, pr));
                     cr = ToByte(Sample(pano.Plane(2), pano.cw, pano.ch, pc, pr));
                 }
-                const size_t at = static_cast<size_t>(y) * pic.cw + x;
-                pic.Plane(1)[at] = cb;
-                pic.Plane(2)[at] = cr;
+                pic.Plane(1)[i] = cb;
+                pic.Plane(2)[i] = cr;
             }
         }
     };
@@ -132,33 +177,58 @@ void RenderPlanes(const Inverse& inverse, const Planes& pano, Planes pic) {
     for (std::thread& t : workers) t.join();
 }
 
-template <typename Inverse>
-struct Turned {
-    const Inverse& inverse;
-    double shift;  // panorama columns
-    bool Locate(double x, double y, double* c, double* r) const {
-        const bool seen = inverse.Locate(x, y, c, r);
-        *c += shift;
-        return seen;
-    }
+// The panorama and the locate table of the last picture geometry asked for, so that the frames
+// of a video cost one sampling pass each. Guarded by its mutex.
+struct RenderCache {
+    std::mutex mutex;
+    std::string panoKey, tableKey;
+    std::shared_ptr<std::vector<uint8_t>> pano;
+    std::shared_ptr<const LocateTable> table;
 };
 
+RenderCache& Cache() {
+    static RenderCache cache;
+    return cache;
+}
+
 template <typename Inverse>
-int RenderWith(const Inverse& inverse, int w, int h, int wo, const RenderOptions& opt,
-               std::vector<uint8_t>* yuv) {
-    std::vector<uint8_t> pano;
-    if (int rc = LoadPanoramaImpl(opt.panorama, wo, &pano); rc != 0) return rc;
+int RenderWith(const Inverse& inverse, const std::string& geometryKey, int w, int h, int wo,
+               const RenderOptions& opt, std::vector<uint8_t>* yuv) {
+    const std::string panoKey =
+        (opt.panorama.empty() ? std::string(kEarthPanorama) : opt.panorama) + "@" +
+        std::to_string(wo);
     // Odd sizes are rendered one pixel larger; the JPEG frame header then declares the size
     // asked for.
     const int w2 = w + w % 2, h2 = h + h % 2;
-    yuv->assign(Yuv420Size(w2, h2), 0);
-    if (opt.turnDegrees == 0.0) {
-        RenderPlanes(inverse, Planes(wo, wo / 2, pano.data()), Planes(w2, h2, yuv->data()));
-    } else {
-        // Turning the view is a shift of the panorama's columns (they wrap around).
-        const Turned<Inverse> turned{inverse, opt.turnDegrees / 360.0 * wo};
-        RenderPlanes(turned, Planes(wo, wo / 2, pano.data()), Planes(w2, h2, yuv->data()));
+    const std::string tableKey = geometryKey + "@" + std::to_string(w2) + "x" + std::to_string(h2);
+    std::shared_ptr<std::vector<uint8_t>> pano;
+    std::shared_ptr<const LocateTable> table;
+    {
+        std::lock_guard<std::mutex> lock(Cache().mutex);
+        if (Cache().panoKey == panoKey) pano = Cache().pano;
+        if (Cache().tableKey == tableKey) table = Cache().table;
     }
+    if (!pano) {
+        auto loaded = std::make_shared<std::vector<uint8_t>>();
+        if (int rc = LoadPanoramaImpl(opt.panorama, wo, loaded.get()); rc != 0) return rc;
+        pano = loaded;
+    }
+    if (!table) {
+        auto built = std::make_shared<LocateTable>();
+        built->Build(inverse, w2, h2);
+        table = built;
+    }
+    {
+        std::lock_guard<std::mutex> lock(Cache().mutex);
+        Cache().panoKey = panoKey;
+        Cache().pano = pano;
+        Cache().tableKey = tableKey;
+        Cache().table = table;
+    }
+    yuv->assign(Yuv420Size(w2, h2), 0);
+    // Turning the view is a shift of the panorama's columns (they wrap around).
+    RenderPlanes(*table, opt.turnDegrees / 360.0 * wo, Planes(wo, wo / 2, pano->data()),
+                 Planes(w2, h2, yuv->data()));
     return 0;
 }
 
@@ -171,7 +241,8 @@ int RenderDualImpl(int w, int h, const DualLensValues& dual, const RenderOptions
     DecodeDualLensRecord(bytes.data(), &record);
     DualLensInverse inverse;
     if (!inverse.Init(record, w)) return kErrArgs;
-    return RenderWith(inverse, w, h, w, opt, yuv);
+    return RenderWith(inverse, "dual:" + std::string(bytes.begin(), bytes.end()), w, h, w, opt,
+                      yuv);
 }
 
 int RenderSingleImpl(int w, int h, const SingleLensValues& single, const RenderOptions& opt,
@@ -179,7 +250,9 @@ int RenderSingleImpl(int w, int h, const SingleLensValues& single, const RenderO
     if (!yuv || w < 2 || h < 2 || w > 16384 || h > 16384) return kErrArgs;
     SingleLensInverse inverse;
     inverse.Init(single.cx, single.cy, single.r, w, h);
-    return RenderWith(inverse, w, h, inverse.panoramaWidth(), opt, yuv);
+    const std::vector<uint8_t> bytes = EncodeSingleLensRecord(single);
+    const std::string key = "single:" + std::string(bytes.begin(), bytes.end());
+    return RenderWith(inverse, key, w, h, inverse.panoramaWidth(), opt, yuv);
 }
 
 int EncodeAndWrap(const std::string& path, int w, int h, const std::vector<uint8_t>& yuv,
