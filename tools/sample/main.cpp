@@ -15,7 +15,7 @@ namespace {
 const char kUsage[] =
     "usage: orbivue-sample OUT --camera 0|1|2 [--photo|--video] [--size WxH]\n"
     "  [--layout app1|app0|after|noexif|noapp1] [--place moov|trak|udat|mdia|none]\n"
-    "  [--spherical] [--audio] [--seconds S]\n"
+    "  [--spherical] [--audio] [--seconds S] [--fps N]\n"
     "  [--render [--panorama PATH]]  photo of camera 1|2: the panorama (default the earth)\n"
     "                                 seen through the lenses instead of a test pattern\n"
     "  single lens: [--cx F --cy F --r F]\n"
@@ -176,6 +176,11 @@ int Run(int argc, char** argv) {
             bool unused = false;
             ok = floatOpt(s, unused) && s > 0 && s <= 600;
             mp4.seconds = s;
+        } else if (a == "--fps") {
+            float f = 0;
+            bool unused = false;
+            ok = floatOpt(f, unused) && f >= 1 && f <= 120 && f == std::floor(f);
+            mp4.fps = static_cast<int>(f);
         } else if (a == "--cx") {
             ok = floatOpt(single.cx, singleGiven);
         } else if (a == "--cy") {
