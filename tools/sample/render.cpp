@@ -318,7 +318,20 @@ TrailerSpec DefaultTrailer(const SingleLensValues& single) {
 
 bool LoadPanorama(const std::string& path, int wo, std::vector<uint8_t>* yuv420) {
     try {
-        return LoadPanoramaImpl(path, wo, yuv420) == 0;
+        const std::string key =
+            (path.empty() ? std::string(kEarthPanorama) : path) + "@" + std::to_string(wo);
+        {
+            std::lock_guard<std::mutex> lock(Cache().mutex);
+            if (Cache().panoKey == key && Cache().pano) {
+                *yuv420 = *Cache().pano;
+                return true;
+            }
+        }
+        if (LoadPanoramaImpl(path, wo, yuv420) != 0) return false;
+        std::lock_guard<std::mutex> lock(Cache().mutex);
+        Cache().panoKey = key;
+        Cache().pano = std::make_shared<std::vector<uint8_t>>(*yuv420);
+        return true;
     } catch (...) {
         return false;
     }
