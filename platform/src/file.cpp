@@ -4,11 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -105,7 +105,9 @@ bool MemorySource::Seek(int64_t offset, SeekOrigin origin) {
 
 namespace platform {
 
-FileWriter::~FileWriter() { Close(); }
+FileWriter::~FileWriter() {
+    Close();
+}
 
 int FileWriter::Open(const char* path) {
     Close();
@@ -176,9 +178,13 @@ std::string TempPathBeside(const char* path) {
     return std::string(buf.data());
 }
 
-int RenameFile(const char* from, const char* to) { return ::rename(from, to) == 0 ? 0 : -1; }
+int RenameFile(const char* from, const char* to) {
+    return ::rename(from, to) == 0 ? 0 : -1;
+}
 
-int RemoveFile(const char* path) { return ::unlink(path) == 0 ? 0 : -1; }
+int RemoveFile(const char* path) {
+    return ::unlink(path) == 0 ? 0 : -1;
+}
 
 bool FileExists(const char* path) {
     struct stat st {};

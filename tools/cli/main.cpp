@@ -8,6 +8,7 @@
 #include "convert.h"
 #include "info.h"
 #include "remux.h"
+#include "render.h"
 #include "stitch.h"
 
 namespace {
@@ -20,7 +21,9 @@ void PrintUsage(FILE* out) {
         "       orbivue-cli stitch INPUT.jpg... --out-dir DIR [--rotation R] [--quality Q]\n"
         "       orbivue-cli remux INPUT OUTPUT\n"
         "       orbivue-cli convert [--rotation R] [--high] ffmpeg ARG... OUTPUT\n"
-        "       orbivue-cli merge OUTPUT INPUT...\n");
+        "       orbivue-cli merge OUTPUT INPUT...\n"
+        "       orbivue-cli render FILE OUT.png [--view N] [--yaw D] [--pitch D] [--fov D] "
+        "[--size WxH] [--flip]\n");
 }
 
 }  // namespace
@@ -38,6 +41,7 @@ int main(int argc, char** argv) {
     if (verb == "remux") return RunRemux(args);
     if (verb == "convert") return RunConvert(args);
     if (verb == "merge") return RunMerge(args);
+    if (verb == "render") return RunRender(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);
         return 0;

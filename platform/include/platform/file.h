@@ -77,7 +77,7 @@ namespace platform {
 
 // Where encoders write their bytes.
 class ByteSink {
-public:
+  public:
     virtual ~ByteSink() = default;
     // Writes all n bytes; false on any failure (the sink stays failed).
     virtual bool Write(const void* src, size_t n) = 0;
@@ -86,7 +86,7 @@ public:
 // A file opened for writing (created or truncated). Writes are buffered;
 // Close reports whether everything reached the file.
 class FileWriter final : public ByteSink {
-public:
+  public:
     FileWriter() = default;
     ~FileWriter() override;
     FileWriter(const FileWriter&) = delete;
@@ -100,7 +100,7 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     uint64_t BytesWritten() const { return written_; }
 
-private:
+  private:
     bool Flush();
     int fd_ = -1;
     bool failed_ = false;
@@ -111,12 +111,12 @@ private:
 
 // A sink that keeps the bytes in memory (tests, fuzzers).
 class MemorySink final : public ByteSink {
-public:
+  public:
     bool Write(const void* src, size_t n) override;
     const unsigned char* data() const { return data_.data(); }
     size_t size() const { return data_.size(); }
 
-private:
+  private:
     std::basic_string<unsigned char> data_;
 };
 
