@@ -2,8 +2,11 @@
 // display; CTest runs this group once more under xvfb-run.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/image.h"
 #include "platform/native_window.h"
@@ -20,7 +23,21 @@ int Load(const char* path, PhotoBitmap* out) {
     return platform::LoadBgrImage(path, &out->width, &out->height, &out->stride, &out->rows);
 }
 
+// The last picture saved, kept for comparison (BGRA, bottom row first).
+struct Saved {
+    std::vector<uint8_t> bgra;
+    int width = 0, height = 0;
+};
+Saved& LastSaved() {
+    static Saved saved;
+    return saved;
+}
+
 int Save(const char* path, const uint8_t* pixels, int w, int h) {
+    Saved& s = LastSaved();
+    s.bgra.assign(pixels, pixels + static_cast<size_t>(w) * h * 4);
+    s.width = w;
+    s.height = h;
     return platform::SaveBgraBottomUp(path, pixels, w, h);
 }
 
@@ -194,4 +211,249 @@ TEST(Render, RenderCommandWritesThePicture) {
         std::string(ORBIVUE_CLI) + " render " + s.plainPhoto + " " + dir.File("no.png"), &status);
     EXPECT_NE(text.find("result: 1\n"), std::string::npos) << text;
     EXPECT_EQ(status, 1);
+}
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+double LumaOf(const uint8_t* bgr) {
+    return 0.114 * bgr[0] + 0.587 * bgr[1] + 0.299 * bgr[2];
+}
+
+// Bilinear luma of a w x h plane at (x, y); columns wrap, rows clamp.
+double SampleWrapped(const std::vector<uint8_t>& plane, int w, int h, double x, double y) {
+    x = std::fmod(x, w);
+    if (x < 0) x += w;
+    y = std::min(std::max(y, 0.0), h - 1.0);
+    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
+    const int x1 = (x0 + 1) % w, y1 = std::min(y0 + 1, h - 1);
+    const double fx = x - x0, fy = y - y0;
+    auto at = [&](int cx, int cy) {
+        return static_cast<double>(plane[static_cast<size_t>(cy) * w + cx]);
+    };
+    return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
+           (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
+}
+
+// Where the ray through a window pixel leaves the unit sphere, in the model's
+// own coordinates: the eye at (0, 0, eyeZ) looks at the origin along +z with
+// its right along -x, the model turned by pitch about x after yaw about y, and
+// a square viewport vp (x, y from the bottom, side) with a vertical field of
+// view fov. The eye is outside the sphere, so the inside surface seen is the
+// far one. False when the ray misses the sphere.
+bool FarSpherePoint(double yaw, double pitch, double fov, double eyeZ, const int32_t vp[4],
+                    int height, int x, int rowFromTop, double p[3]) {
+    const double nx = (x + 0.5 - vp[0]) / vp[2] * 2 - 1;
+    const double ny = (height - rowFromTop - 0.5 - vp[1]) / vp[3] * 2 - 1;
+    const double t = std::tan(fov * kPi / 360.0);
+    double o[3] = {0, 0, eyeZ}, d[3] = {-nx * t, ny * t, 1};
+    const double cp = std::cos(pitch * kPi / 180), sp = std::sin(pitch * kPi / 180);
+    const double cy = std::cos(yaw * kPi / 180), sy = std::sin(yaw * kPi / 180);
+    for (double* v : {o, d}) {
+        const double y1 = cp * v[1] + sp * v[2], z1 = -sp * v[1] + cp * v[2];  // undo pitch
+        const double x2 = cy * v[0] - sy * z1, z2 = sy * v[0] + cy * z1;       // undo yaw
+        v[0] = x2, v[1] = y1, v[2] = z2;
+    }
+    const double a = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double b = 2 * (o[0] * d[0] + o[1] * d[1] + o[2] * d[2]);
+    const double c = o[0] * o[0] + o[1] * o[1] + o[2] * o[2] - 1;
+    const double disc = b * b - 4 * a * c;
+    if (disc < 0) return false;
+    const double s = (-b + std::sqrt(disc)) / (2 * a);
+    for (int i = 0; i < 3; ++i) p[i] = o[i] + s * d[i];
+    return true;
+}
+
+// The panorama pixel the stitch puts at a model point: lens A looks along +x;
+// the panorama's longitude runs from +x towards +z and its top is +y.
+void PanoramaPixel(const double p[3], int panoHeight, double* col, double* row) {
+    const double a = kPi / panoHeight;
+    const double lambda = std::atan2(p[2], p[0]);
+    const double beta = std::acos(std::max(-1.0, std::min(1.0, -p[1])));
+    *col = lambda / a + panoHeight;
+    *row = (kPi - beta) / a;
+}
+
+struct Psnrs {
+    double all = 0, band = 0;
+    size_t bandPixels = 0;
+};
+
+double PsnrOf(double squared, size_t count) {
+    const double mse = count > 0 ? squared / static_cast<double>(count) : 0;
+    return mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
+
+// The picture read back at the last snapshot against the panorama seen the same way,
+// over the whole window and over the seam's blend band (|x| < 0.055 of the model).
+Psnrs CompareWithPanorama(const Saved& got, const CShapeModel& m, const int32_t vp[4],
+                          const std::vector<uint8_t>& pano, int panoWidth) {
+    const int panoHeight = panoWidth / 2;
+    double all = 0, band = 0;
+    size_t bandCount = 0;
+    for (int r = 0; r < got.height; ++r) {
+        const uint8_t* row =
+            got.bgra.data() + static_cast<size_t>(got.height - 1 - r) * got.width * 4;
+        for (int x = 0; x < got.width; ++x) {
+            double p[3] = {1, 0, 0}, want = 0;
+            if (FarSpherePoint(m.GetYaw(), m.GetPitch(), m.m_fFov, m.m_fEyeZ, vp, got.height, x, r,
+                               p)) {
+                double col, prow;
+                PanoramaPixel(p, panoHeight, &col, &prow);
+                want = SampleWrapped(pano, panoWidth, panoHeight, col, prow);
+            }
+            const double e = LumaOf(row + 4 * x) - want;
+            all += e * e;
+            if (std::fabs(p[0]) < 0.055) {
+                band += e * e;
+                ++bandCount;
+            }
+        }
+    }
+    Psnrs out;
+    out.all = PsnrOf(all, static_cast<size_t>(got.width) * got.height);
+    out.band = PsnrOf(band, bandCount);
+    out.bandPixels = bandCount;
+    return out;
+}
+
+}  // namespace
+
+// A dual-lens photo of a real panorama on the sphere, against a perspective view of the
+// panorama itself computed here for the same eye, rotation and field of view.
+TEST(Render, SphereViewMatchesThePanorama) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+    testutil::TempDir dir;
+    const int w = 1920, h = 960;
+    sample::DualLensValues v;
+    const std::string cam = dir.File("cam.jpg");
+    ASSERT_EQ(sample::WriteRenderedDualPhoto(cam, w, h, v, sample::DefaultTrailer(v)), 0);
+    std::vector<uint8_t> pano;
+    ASSERT_TRUE(sample::LoadPanorama(sample::kEarthPanorama, w, &pano));
+
+    Scene scene;
+    ASSERT_TRUE(scene.Open(cam, 480, 360));
+    ASSERT_EQ(scene.renderer->InitShaders(), 0);
+    scene.renderer->SelectView(0);
+    struct Case {
+        float yaw, pitch, fov;
+        bool seamInView;
+    } cases[] = {{0, 0, 90, true},     {90, 0, 100, false}, {270, 20, 70, false},
+                 {180, -30, 80, true}, {40, 60, 120, true}, {320, -10, 136, true}};
+    CShapeModel* m = scene.renderer->m_pModels[0];
+    for (const Case& c : cases) {
+        m->SetFov(c.fov);
+        m->m_fYaw = c.yaw;
+        m->m_fPitch = c.pitch;
+        scene.renderer->RequestSnapshot(dir.File("view.png"));
+        scene.renderer->Draw(nullptr);
+        const Saved& got = LastSaved();
+        ASSERT_EQ(got.width, 480);
+        ASSERT_EQ(got.height, 360);
+        const Psnrs psnr = CompareWithPanorama(got, *m, scene.renderer->m_viewport, pano, w);
+        std::printf(
+            "view 0 yaw %.0f pitch %.0f fov %.0f: PSNR %.2f dB, blend band %.2f dB (%zu px)\n",
+            c.yaw, c.pitch, c.fov, psnr.all, psnr.band, psnr.bandPixels);
+        EXPECT_GE(psnr.all, 25.0) << c.yaw << " " << c.pitch << " " << c.fov;
+        if (c.seamInView) {
+            EXPECT_GT(psnr.bandPixels, 1000u);
+            EXPECT_GE(psnr.band, 25.0) << c.yaw << " " << c.pitch << " " << c.fov;
+        }
+    }
+}
+
+namespace {
+
+// Bilinear lookup of a lens table (rings of 181 pairs) at a fractional ring and column.
+void TableAt(const float* table, double ring, double col, double* x, double* y) {
+    const int r0 = static_cast<int>(ring), c0 = static_cast<int>(col);
+    const int r1 = std::min(r0 + 1, 48), c1 = std::min(c0 + 1, 180);
+    const double fr = ring - r0, fc = col - c0;
+    auto at = [&](int r, int c, int k) { return double{table[2 * (r * 181 + c) + k]}; };
+    for (int k = 0; k < 2; ++k) {
+        const double v = (at(r0, c0, k) * (1 - fc) + at(r0, c1, k) * fc) * (1 - fr) +
+                         (at(r1, c0, k) * (1 - fc) + at(r1, c1, k) * fc) * fr;
+        (k == 0 ? *x : *y) = v;
+    }
+}
+
+// The layer as drawn against the camera photo looked up through its own lens table: two
+// strips 0.93 wide in the plane z = 0, seen from (0, 0, -1) turned half a turn about x.
+// Upper strip: rings 9..48 over columns 0..90; lower: the same rings over columns 90..180.
+// flip mirrors the whole table (ring 48 - r, column 180 - c) and shift then moves its columns.
+double LayerPsnr(const Saved& got, const CShapeModel& m, const int32_t vp[4], const float* table,
+                 int shift, bool flip, const std::vector<uint8_t>& photo, int pw, int ph) {
+    const double t = std::tan(m.m_fFov * kPi / 360.0);
+    double se = 0;
+    for (int r = 0; r < got.height; ++r) {
+        const uint8_t* row =
+            got.bgra.data() + static_cast<size_t>(got.height - 1 - r) * got.width * 4;
+        for (int x = 0; x < got.width; ++x) {
+            const double nx = (x + 0.5 - vp[0]) / vp[2] * 2 - 1;
+            const double ny = (got.height - r - 0.5 - vp[1]) / vp[3] * 2 - 1;
+            // The ray meets z = 0 one unit from the eye; half a turn about x turns y over.
+            const double X = -nx * t, Y = -ny * t;
+            const double i = 45 - X / 0.93 * 90;
+            double want = 0;
+            if (i >= 0 && i <= 90 && std::fabs(Y) <= 39 / 80.0) {
+                const bool upper = Y <= 0;
+                double ring = upper ? 9 + 39 + Y * 80 : 9 + Y * 80;
+                double col = (upper ? 0 : 90) + i;
+                if (flip) ring = 48 - ring, col = 180 - col;
+                col = std::fmod(col + shift, 180.0);
+                if (col < 0) col += 180;
+                double fx, fy;
+                TableAt(table, ring, col, &fx, &fy);
+                want = SampleWrapped(photo, pw, ph, fx - 0.5, fy - 0.5);
+            }
+            const double e = LumaOf(row + 4 * x) - want;
+            se += e * e;
+        }
+    }
+    return PsnrOf(se, static_cast<size_t>(got.width) * got.height);
+}
+
+}  // namespace
+
+TEST(Render, LayerStripsShowTheLensTable) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+    testutil::TempDir dir;
+    const std::string file = testutil::Samples().singlePhoto;
+    PhotoBitmap bmp;
+    ASSERT_EQ(Load(file.c_str(), &bmp), 0);
+    std::vector<uint8_t> luma(static_cast<size_t>(bmp.width) * bmp.height);
+    for (int y = 0; y < bmp.height; ++y)
+        for (int x = 0; x < bmp.width; ++x)
+            luma[static_cast<size_t>(y) * bmp.width + x] = static_cast<uint8_t>(
+                std::lround(LumaOf(bmp.rows + static_cast<size_t>(y) * bmp.stride + 3 * x)));
+    const int pw = bmp.width, ph = bmp.height;
+    delete[] bmp.rows;
+
+    Scene scene;
+    ASSERT_TRUE(scene.Open(file, 800, 450));
+    ASSERT_EQ(scene.renderer->InitShaders(), 0);
+    scene.renderer->SelectView(5);
+    CShapeModel* m = scene.renderer->m_pModels[5];
+    const float* table = scene.probe.m_pMeshA;
+    struct Step {
+        float yaw;
+        bool flip;
+        int totalShift;
+    } steps[] = {{0, false, 0},
+                 {20, false, 20},
+                 {-50, false, -30},
+                 {0, true, -30},
+                 {10, true, -40}};  // turning is mirrored too
+    for (const Step& s : steps) {
+        m->m_fYaw = s.yaw;
+        scene.renderer->SetFlip(s.flip);
+        scene.renderer->RequestSnapshot(dir.File("layer.png"));
+        scene.renderer->Draw(nullptr);
+        const double psnr = LayerPsnr(LastSaved(), *m, scene.renderer->m_viewport, table,
+                                      s.totalShift, s.flip, luma, pw, ph);
+        std::printf("layer shift %d%s: PSNR %.2f dB\n", s.totalShift, s.flip ? " flipped" : "",
+                    psnr);
+        EXPECT_GE(psnr, 25.0) << s.totalShift << (s.flip ? " flipped" : "");
+    }
 }
