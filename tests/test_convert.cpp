@@ -298,8 +298,7 @@ std::vector<std::vector<uint8_t>> LumaFrames(const testutil::TempDir& dir, const
 double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     double sum = 0;
     for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * double(a[i] - b[i]);
-    const double mse = sum / double(a.size());
-    return mse == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+    return testutil::PsnrFromSquaredError(sum, a.size());
 }
 
 }  // namespace

@@ -236,6 +236,13 @@ double SampleWrapped(const std::vector<uint8_t>& plane, int w, int h, double x, 
            (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
 }
 
+// The centre of a window pixel (rows from the top) in the viewport's -1..1 coordinates; the
+// viewport (x, y, width, height) counts from the bottom.
+void WindowToNdc(const int32_t vp[4], int height, int x, int rowFromTop, double* nx, double* ny) {
+    *nx = (x + 0.5 - vp[0]) / vp[2] * 2 - 1;
+    *ny = (height - rowFromTop - 0.5 - vp[1]) / vp[3] * 2 - 1;
+}
+
 // Where the ray through a window pixel leaves the unit sphere, in the model's
 // own coordinates: the eye at (0, 0, eyeZ) looks at the origin along +z with
 // its right along -x, the model turned by pitch about x after yaw about y, and
@@ -244,8 +251,8 @@ double SampleWrapped(const std::vector<uint8_t>& plane, int w, int h, double x, 
 // far one. False when the ray misses the sphere.
 bool FarSpherePoint(double yaw, double pitch, double fov, double eyeZ, const int32_t vp[4],
                     int height, int x, int rowFromTop, double p[3]) {
-    const double nx = (x + 0.5 - vp[0]) / vp[2] * 2 - 1;
-    const double ny = (height - rowFromTop - 0.5 - vp[1]) / vp[3] * 2 - 1;
+    double nx, ny;
+    WindowToNdc(vp, height, x, rowFromTop, &nx, &ny);
     const double t = std::tan(fov * kPi / 360.0);
     double o[3] = {0, 0, eyeZ}, d[3] = {-nx * t, ny * t, 1};
     const double cp = std::cos(pitch * kPi / 180), sp = std::sin(pitch * kPi / 180);
@@ -280,11 +287,6 @@ struct Psnrs {
     size_t bandPixels = 0;
 };
 
-double PsnrOf(double squared, size_t count) {
-    const double mse = count > 0 ? squared / static_cast<double>(count) : 0;
-    return mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
-}
-
 // The picture read back at the last snapshot against the panorama seen the same way,
 // over the whole window and over the seam's blend band (|x| < 0.055 of the model).
 Psnrs CompareWithPanorama(const Saved& got, const CShapeModel& m, const int32_t vp[4],
@@ -312,8 +314,8 @@ Psnrs CompareWithPanorama(const Saved& got, const CShapeModel& m, const int32_t 
         }
     }
     Psnrs out;
-    out.all = PsnrOf(all, static_cast<size_t>(got.width) * got.height);
-    out.band = PsnrOf(band, bandCount);
+    out.all = testutil::PsnrFromSquaredError(all, static_cast<size_t>(got.width) * got.height);
+    out.band = testutil::PsnrFromSquaredError(band, bandCount);
     out.bandPixels = bandCount;
     return out;
 }
@@ -396,8 +398,8 @@ double LayerPsnr(const Saved& got, const CShapeModel& m, const int32_t vp[4], co
         const uint8_t* row =
             got.bgra.data() + static_cast<size_t>(got.height - 1 - r) * got.width * 4;
         for (int x = 0; x < got.width; ++x) {
-            const double nx = (x + 0.5 - vp[0]) / vp[2] * 2 - 1;
-            const double ny = (got.height - r - 0.5 - vp[1]) / vp[3] * 2 - 1;
+            double nx, ny;
+            WindowToNdc(vp, got.height, x, r, &nx, &ny);
             // The ray meets z = 0 one unit from the eye; half a turn about x turns y over.
             const double X = -nx * t, Y = -ny * t;
             const double i = 45 - X / 0.93 * 90;
@@ -417,7 +419,7 @@ double LayerPsnr(const Saved& got, const CShapeModel& m, const int32_t vp[4], co
             se += e * e;
         }
     }
-    return PsnrOf(se, static_cast<size_t>(got.width) * got.height);
+    return testutil::PsnrFromSquaredError(se, static_cast<size_t>(got.width) * got.height);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,12 @@
 #include "sample/samplegen.h"
 
 namespace testutil {
+
+// PSNR of 8-bit samples from their summed squared error; 99 dB when nothing differs.
+inline double PsnrFromSquaredError(double squared, size_t count) {
+    const double mse = count > 0 ? squared / static_cast<double>(count) : 0;
+    return mse <= 0 ? 99 : 10 * std::log10(255.0 * 255.0 / mse);
+}
 
 // A fresh folder under the temporary folder, removed with its files.
 class TempDir {
