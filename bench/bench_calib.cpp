@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "calib/mesh.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 #include "sample/samplegen.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "platform/file.h"
 
 namespace {

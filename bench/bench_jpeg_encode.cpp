@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "platform/file.h"
 
 namespace {

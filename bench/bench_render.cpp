@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/native_window.h"
+#include "adapters/native_window.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 #include "render/matrix.h"
@@ -42,7 +42,7 @@ void BM_Render_Draw(benchmark::State& state) {
         return;
     }
     DualSource& src = Source();
-    platform::NativeWindow window;
+    adapters::NativeWindow window;
     if (!src.ok || !window.Open(1024, 512, "bench")) {
         state.SkipWithError("no source or window");
         return;

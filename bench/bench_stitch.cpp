@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "calib/jpeg.h"
-#include "calib/stitch.h"
+#include "jpeg/jpeg.h"
 #include "sample/samplegen.h"
+#include "stitch/stitch.h"
 
 namespace {
 

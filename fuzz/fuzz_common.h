@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "calib/mesh.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 #include "platform/file.h"
 
 inline void RunAllReaders(const uint8_t* data, size_t size, TrailerContainer container) {

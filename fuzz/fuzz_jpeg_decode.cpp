@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "platform/file.h"
 
 namespace {

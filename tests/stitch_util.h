@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "sample/samplegen.h"
 #include "test_util.h"
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "calib/mesh.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 #include "samples.h"
 
 namespace {

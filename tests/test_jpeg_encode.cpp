@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "../calib/src/jpeg_tables.h"
-#include "calib/jpeg.h"
+#include "../jpeg/src/jpeg_tables.h"
+#include "jpeg/jpeg.h"
 #include "platform/file.h"
 #include "test_util.h"
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "calib/mesh.h"
+#include "lens/mesh.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <limits>
 #include <vector>
 
-#include "calib/mesh.h"
+#include "lens/mesh.h"
 #include "render/models.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <vector>
 
-#include "calib/mesh.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 #include "sample/samplegen.h"
 #include "test_util.h"
 

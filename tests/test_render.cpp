@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/image.h"
-#include "platform/native_window.h"
+#include "adapters/image.h"
+#include "adapters/native_window.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 #include "render/models.h"
@@ -20,7 +20,7 @@
 namespace {
 
 int Load(const char* path, PhotoBitmap* out) {
-    return platform::LoadBgrImage(path, &out->width, &out->height, &out->stride, &out->rows);
+    return adapters::LoadBgrImage(path, &out->width, &out->height, &out->stride, &out->rows);
 }
 
 // The last picture saved, kept for comparison (BGRA, bottom row first).
@@ -38,7 +38,7 @@ int Save(const char* path, const uint8_t* pixels, int w, int h) {
     s.bgra.assign(pixels, pixels + static_cast<size_t>(w) * h * 4);
     s.width = w;
     s.height = h;
-    return platform::SaveBgraBottomUp(path, pixels, w, h);
+    return adapters::SaveBgraBottomUp(path, pixels, w, h);
 }
 
 // Counts what the recorder is handed; halves like a 25 fps source.
@@ -69,7 +69,7 @@ struct Posted : IRenderNotify {
 
 // A window, a probe of the file and a renderer with that file's photo loaded.
 struct Scene {
-    platform::NativeWindow window;
+    adapters::NativeWindow window;
     CMediaInfo info;
     CMediaProbe probe{&info};
     Posted posted;

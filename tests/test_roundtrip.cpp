@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "calib/stitch.h"
+#include "stitch/stitch.h"
 #include "stitch_util.h"
 
 namespace {

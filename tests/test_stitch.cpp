@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "calib/stitch.h"
 #include "calib/trailer.h"
-#include "export/output_name.h"
+#include "lens/geometry.h"
+#include "stitch/output_name.h"
+#include "stitch/stitch.h"
 #include "stitch_util.h"
 
 using testutil::Picture;

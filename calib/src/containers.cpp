@@ -1,6 +1,6 @@
 #include "calib/containers.h"
 
-#include "bytes.h"
+#include "platform/bytes.h"
 
 #include <cstdio>
 #include <cstring>
@@ -9,7 +9,7 @@
 const uint8_t kSphericalUuid[16] = {0xFF, 0xCC, 0x82, 0x63, 0xF8, 0x55, 0x4A, 0x93,
                                     0x88, 0x14, 0x58, 0x7A, 0x02, 0x52, 0x1F, 0xDD};
 
-using namespace calib_detail;
+using namespace platform;
 
 namespace {
 

@@ -6,16 +6,16 @@
 #include <limits>
 #include <mutex>
 
-#include "bytes.h"
 #include "calib/cipher.h"
 #include "calib/containers.h"
-#include "calib/mesh.h"
+#include "lens/mesh.h"
+#include "platform/bytes.h"
 
 const char kTrailerMarker[17] = "QUARTZNEBULAFORM";
 const uint8_t kTrailerKey[16] = {'5', '8', '3', '0', '1', '9', '4', '7',
                                  '2', '6', '0', '5', '8', '3', '7', '1'};
 
-using namespace calib_detail;
+using namespace platform;
 
 namespace {
 

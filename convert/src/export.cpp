@@ -20,13 +20,13 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "calib/stitch.h"
 #include "encoder.h"
 #include "internal.h"
 #include "mp4/mp4_common.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
 #include "platform/file.h"
+#include "stitch/stitch.h"
 
 namespace convert {
 namespace {

@@ -2,9 +2,9 @@
 
 #include <new>
 
-#include "calib/mesh.h"
 #include "calib/spherical.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 
 CMediaProbe::~CMediaProbe() {
     delete[] m_pMeshA;

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <memory>
 
-#include "calib/mesh.h"
+#include "lens/mesh.h"
 
 namespace {
 

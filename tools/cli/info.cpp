@@ -5,9 +5,9 @@
 #include <cstring>
 #include <memory>
 
-#include "calib/mesh.h"
 #include "calib/spherical.h"
 #include "calib/trailer.h"
+#include "lens/mesh.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 

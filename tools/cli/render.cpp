@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/image.h"
-#include "platform/native_window.h"
+#include "adapters/image.h"
+#include "adapters/native_window.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 #include "render/models.h"
@@ -17,11 +17,11 @@ constexpr int kNoDisplay = -20;  // no X display or window
 constexpr int kSaveFailed = -21;
 
 int LoadHook(const char* path, PhotoBitmap* out) {
-    return platform::LoadBgrImage(path, &out->width, &out->height, &out->stride, &out->rows);
+    return adapters::LoadBgrImage(path, &out->width, &out->height, &out->stride, &out->rows);
 }
 
 int SaveHook(const char* path, const uint8_t* pixels, int w, int h) {
-    return platform::SaveBgraBottomUp(path, pixels, w, h);
+    return adapters::SaveBgraBottomUp(path, pixels, w, h);
 }
 
 int g_saveResult = 0;
@@ -93,7 +93,7 @@ int RunRender(const std::vector<std::string>& args) {
     mediaInfo.Load();
     CMediaProbe probe(&mediaInfo);
     result = probe.Probe(true, file.c_str());
-    platform::NativeWindow window;
+    adapters::NativeWindow window;
     if (result == 0 && !window.Open(width, height, "orbivue render")) result = kNoDisplay;
     if (result == 0) {
         RenderHooks hooks;

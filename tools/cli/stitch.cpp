@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "calib/stitch.h"
-#include "export/output_name.h"
+#include "stitch/output_name.h"
+#include "stitch/stitch.h"
 
 namespace {
 

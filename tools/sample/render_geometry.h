@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "calib/stitch.h"
+#include "lens/geometry.h"
 
 namespace sample {
 

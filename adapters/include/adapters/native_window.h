@@ -2,7 +2,7 @@
 // (the render command and the renderer's tests).
 #pragma once
 
-namespace platform {
+namespace adapters {
 
 class NativeWindow {
   public:
@@ -21,4 +21,4 @@ class NativeWindow {
     unsigned long m_window = 0;
 };
 
-}  // namespace platform
+}  // namespace adapters

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-namespace platform {
+namespace adapters {
 
 // Loads a picture as 3-byte BGR pixels, rows 4-byte aligned, first row at the
 // top. *rows is allocated with new[]; the caller frees it. 0 or -1.
@@ -12,4 +12,4 @@ int LoadBgrImage(const char* path, int* width, int* height, int* stride, uint8_t
 // in the format the path's extension names. 0 or -1.
 int SaveBgraBottomUp(const char* path, const uint8_t* pixels, int width, int height);
 
-}  // namespace platform
+}  // namespace adapters

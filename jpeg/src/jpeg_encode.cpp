@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "jpeg_tables.h"
 
 #if defined(__SSE2__)

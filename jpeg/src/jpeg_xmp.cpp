@@ -1,5 +1,5 @@
 // The panorama XMP packet of stitched photos and the export quality steps.
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 
 // The XML text of the packet; the values are fixed, whatever the picture.
 #define ORBIVUE_PANO_XML                                                      \

@@ -31,12 +31,12 @@ JpegAllocator DefaultJpegAllocator();
 
 // Chroma layouts of a decoded picture.
 enum JpegLayout {
-    kJpeg420 = 0,        // chroma width/2 x height/2
-    kJpeg422 = 1,        // width/2 x height
-    kJpeg440 = 2,        // width x height/2
-    kJpeg444 = 3,        // width x height
-    kJpegGrey = 4,       // no chroma
-    kJpegHorizontalF = 5 // width/f x height, f = ChromaFactor()
+    kJpeg420 = 0,         // chroma width/2 x height/2
+    kJpeg422 = 1,         // width/2 x height
+    kJpeg440 = 2,         // width x height/2
+    kJpeg444 = 3,         // width x height
+    kJpegGrey = 4,        // no chroma
+    kJpegHorizontalF = 5  // width/f x height, f = ChromaFactor()
 };
 
 // The Exif segment carried from a camera photo into its stitched output.
@@ -50,7 +50,7 @@ struct JpegExifCarry {
 void JpegReleaseExif(JpegExifCarry* carry, const JpegAllocator& alloc);
 
 class JpegDecoder {
-public:
+  public:
     JpegDecoder();
     ~JpegDecoder();
     JpegDecoder(const JpegDecoder&) = delete;
@@ -77,13 +77,13 @@ public:
 
     void Close();
 
-private:
+  private:
     struct State;
     State* m_pState;
 };
 
 class JpegEncoder {
-public:
+  public:
     JpegEncoder();
     ~JpegEncoder();
     JpegEncoder(const JpegEncoder&) = delete;
@@ -103,7 +103,7 @@ public:
     uint64_t BytesWritten() const;
     void Close();
 
-private:
+  private:
     struct State;
     State* m_pState;
 };

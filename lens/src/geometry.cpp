@@ -1,10 +1,10 @@
 // The per-pixel lens geometry of stitched photos.
 #include <cmath>
 
-#include "bytes.h"
-#include "calib/stitch.h"
+#include "lens/geometry.h"
+#include "platform/bytes.h"
 
-using namespace calib_detail;
+using namespace platform;
 
 namespace {
 
@@ -19,33 +19,6 @@ double GuardSmall(double v, bool zeroToPositive) {
 }
 
 }  // namespace
-
-void BuildSeamProfileN(float b, int count, float* profile) {
-    // 48 segment values rising from segment 27 to b + 0.013 and back at 46,
-    // interpolated over 1920 samples, then resampled to count entries.
-    float g[48];
-    for (float& v : g) v = b;
-    const float top = b + 0.013f;
-    for (int k = 27; k <= 36; ++k) g[k] = std::fmin(top, g[k - 1] + 0.0018f);
-    for (int k = 45; k >= 37; --k) g[k] = std::fmin(top, g[k + 1] + 0.0018f);
-    float curve[1921];
-    for (int k = 0; k < 48; ++k) {
-        const float next = g[(k + 1) % 48];
-        for (int u = 0; u < 40; ++u) {
-            curve[(40 * k + 20 + u) % 1920] = g[k] + static_cast<float>(u) * (next - g[k]) / 40.0f;
-        }
-    }
-    curve[1920] = curve[1919];
-    float p = 0.0f;
-    const float step = 1920.0f / static_cast<float>(count);
-    for (int j = 0; j < count; ++j) {
-        int i = static_cast<int>(p);
-        if (i > 1919) i = 1919;
-        const float w = static_cast<float>(i + 1) - p;
-        profile[j] = w * curve[i] + (1.0f - w) * curve[i + 1];
-        p += step;
-    }
-}
 
 bool SetUpDualPhotoGeometry(const DualLensRecord& rec, int wo, DualPhotoGeometry* g) {
     g->model = DualLensModel(rec.model);

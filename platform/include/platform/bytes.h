@@ -1,10 +1,11 @@
-// Byte-order reads and safe conversions shared by the calibration sources.
+// Byte-order reads and writes, and a float-to-int conversion that stays defined
+// for damaged values: the one copy every file parser and writer uses.
 #pragma once
 
 #include <cstdint>
 #include <cstring>
 
-namespace calib_detail {
+namespace platform {
 
 inline uint16_t Le16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
@@ -35,6 +36,21 @@ inline uint64_t Be64(const uint8_t* p) {
     return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
 }
 
+inline void PutBe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+inline void PutBe32(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+inline void PutBe64(uint8_t* p, uint64_t v) {
+    PutBe32(p, static_cast<uint32_t>(v >> 32));
+    PutBe32(p + 4, static_cast<uint32_t>(v));
+}
+
 // Truncation toward zero that stays defined for NaN and out-of-range values
 // (a damaged record must not be undefined behaviour).
 inline int32_t TruncToInt(double v) {
@@ -44,4 +60,4 @@ inline int32_t TruncToInt(double v) {
     return static_cast<int32_t>(v);
 }
 
-}  // namespace calib_detail
+}  // namespace platform

@@ -1,11 +1,45 @@
 // Lens model tables of the cameras: field angles and normalised image heights.
-#include "calib/mesh.h"
+#include "lens/lens_model.h"
 
 #include <cmath>
 
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// First index of the five table entries that interpolate around index k.
+int WindowStart(int k) {
+    if (k <= 1) return 0;
+    if (k > 48) return kLensTableSize - 5;
+    return k - 2;
+}
+
+// The largest k with a[k] <= theta (0 when none). The angles are evenly
+// spaced, so start from the quotient and correct by a step either way.
+template <typename T, typename Angles>
+int WindowIndex(T theta, const Angles& a) {
+    const T q = theta / static_cast<T>(a[1]);
+    int k = q >= static_cast<T>(kLensTableSize - 1) ? kLensTableSize - 1
+                                                    : (q > 0 ? static_cast<int>(q) : 0);
+    while (k + 1 < kLensTableSize && static_cast<T>(a[k + 1]) <= theta) ++k;
+    while (k > 0 && static_cast<T>(a[k]) > theta) --k;
+    return k;
+}
+
+template <typename T, typename Angles, typename Heights>
+T Lagrange5(T theta, const Angles& a, const Heights& h) {
+    const int k = theta == theta ? WindowIndex(theta, a) : 0;
+    const int s = WindowStart(k);
+    T sum = 0;
+    for (int i = s; i < s + 5; ++i) {
+        T term = static_cast<T>(h[i]);
+        for (int j = s; j < s + 5; ++j) {
+            if (j != i) term *= (theta - static_cast<T>(a[j])) / (static_cast<T>(a[i] - a[j]));
+        }
+        sum += term;
+    }
+    return sum;
+}
 
 // Model 0: heights at k x 1.9 degrees.
 constexpr double kHeights0[kLensTableSize] = {
@@ -94,4 +128,26 @@ const float* SingleLensAngles() {
 }
 const float* SingleLensHeights() {
     return GetTables().singleHeight;
+}
+
+float LensImageHeight(float theta, const float* angle, const float* height, float scale) {
+    if (theta < 0.0f) return 0.0f;
+    return Lagrange5<float>(theta, angle, height) * scale;
+}
+
+double LensImageHeight(double theta, const LensModel& model, double scale) {
+    if (theta < 0.0) return 0.0;
+    if (model.lagrange == nullptr || !(theta == theta)) {
+        return Lagrange5<double>(theta, model.angle, model.height) * scale;
+    }
+    // The same polynomial with its constant quotients taken from the table.
+    const int s = WindowStart(WindowIndex(theta, model.angle));
+    const double* a = model.angle + s;
+    const double* w = model.lagrange + 5 * s;
+    const double d0 = theta - a[0], d1 = theta - a[1], d2 = theta - a[2], d3 = theta - a[3],
+                 d4 = theta - a[4];
+    const double sum = w[0] * d1 * d2 * d3 * d4 + w[1] * d0 * d2 * d3 * d4 +
+                       w[2] * d0 * d1 * d3 * d4 + w[3] * d0 * d1 * d2 * d4 +
+                       w[4] * d0 * d1 * d2 * d3;
+    return sum * scale;
 }

@@ -8,12 +8,13 @@
 #include <thread>
 #include <vector>
 
-#include "bytes.h"
-#include "calib/jpeg.h"
-#include "calib/stitch.h"
 #include "calib/trailer.h"
+#include "jpeg/jpeg.h"
+#include "lens/geometry.h"
+#include "platform/bytes.h"
+#include "stitch/stitch.h"
 
-using namespace calib_detail;
+using namespace platform;
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <new>
 
-#include "platform/image.h"
+#include "adapters/image.h"
 
-namespace platform {
+namespace adapters {
 
 int LoadBgrImage(const char* path, int* width, int* height, int* stride, uint8_t** rows) {
     QImage image;
@@ -35,4 +35,4 @@ int SaveBgraBottomUp(const char* path, const uint8_t* pixels, int width, int hei
     return image.mirrored(false, true).save(QString::fromUtf8(path)) ? 0 : -1;
 }
 
-}  // namespace platform
+}  // namespace adapters

@@ -12,7 +12,7 @@
 #include <emmintrin.h>
 #endif
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "jpeg_tables.h"
 
 namespace {

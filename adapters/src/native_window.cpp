@@ -1,4 +1,4 @@
-#include "platform/native_window.h"
+#include "adapters/native_window.h"
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -6,7 +6,7 @@
 #include <chrono>
 #include <thread>
 
-namespace platform {
+namespace adapters {
 
 NativeWindow::~NativeWindow() {
     Close();
@@ -56,4 +56,4 @@ void NativeWindow::Close() {
     m_window = 0;
 }
 
-}  // namespace platform
+}  // namespace adapters

@@ -1,7 +1,7 @@
 // Allocation and tables shared by the JPEG decoder and encoder.
 #include <cstdlib>
 
-#include "calib/jpeg.h"
+#include "jpeg/jpeg.h"
 #include "jpeg_tables.h"
 
 const uint8_t kJpegZigzag[64] = {

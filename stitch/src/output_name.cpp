@@ -1,4 +1,4 @@
-#include "export/output_name.h"
+#include "stitch/output_name.h"
 
 #include <cstdio>
 

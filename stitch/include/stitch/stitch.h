@@ -1,0 +1,49 @@
+// Stitched output: a camera photo to an equirectangular JPEG, and the remap
+// tables that stitch every frame of a camera video.
+#pragma once
+
+#include <cstdint>
+
+// Results of StitchPhoto besides the JPEG coder's own codes.
+enum StitchResult {
+    kStitchOk = 0,
+    kStitchNoCalibration = 1000,  // no trailer, bad cipher data, no camera type 1 or 2,
+                                  // no camera text, wrong lens record
+    kStitchCannotOpenInput = 1001,
+    kStitchNoMemory = 1004,     // out of memory, or the output cannot be written
+    kStitchBadLayout = 1011,    // chroma layout other than 4:2:0, 4:2:2, 4:4:4
+    kStitchBadArgument = 1012,  // rotation not 0/90/180/270, quality index not 0..2
+    kStitchNotTwoToOne = 1013,  // a dual-lens photo whose picture is not 2:1
+};
+
+// Stitches the camera photo at inputPath into an equirectangular JPEG at
+// outputPath (written under a temporary name and renamed when complete).
+// rotation: 0, 90, 180 or 270; extraPass must be 0; quality index 0, 1, 2.
+int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int extraPass,
+                int qualityIndex);
+
+// Remaps camera frames of one file into equirectangular frames: the tables are
+// built once (from the file's calibration, the frame size and the rotation),
+// then every frame is resampled with integer arithmetic. Frames are planar
+// 4:2:0 in one block: Y (w x h), then Cb and Cr (w/2 x h/2), sizes even.
+// Apply may be called from several threads at once on different frames.
+class CStitchRemap {
+  public:
+    CStitchRemap();
+    ~CStitchRemap();
+    CStitchRemap(const CStitchRemap&) = delete;
+    CStitchRemap& operator=(const CStitchRemap&) = delete;
+
+    // Reads the calibration of the camera file (its MP4 boxes, or its JPEG
+    // segments when isPhoto) and builds the tables for frames of
+    // frameWidth x frameHeight (even) at the rotation. Returns a StitchResult.
+    int Init(const char* path, bool isPhoto, int frameWidth, int frameHeight, int rotation);
+    int OutputWidth() const;   // the frame width
+    int OutputHeight() const;  // half of it
+    // Writes the output frame (Y set to 0 and chroma to 128 where no lens sees).
+    void Apply(const uint8_t* frame420, uint8_t* out420) const;
+
+  private:
+    struct Tables;
+    Tables* m_pTables;
+};
