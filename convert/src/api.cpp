@@ -7,6 +7,7 @@
 
 #include "convert/convert_api.h"
 #include "internal.h"
+#include "mp4/mp4_output.h"
 
 #define CONVERT_EXPORT __attribute__((visibility("default")))
 
@@ -140,6 +141,12 @@ int Dispatch(int count, char** argv, int rotation, int high) {
 void ReportProgress(float percent) {
     std::lock_guard<std::mutex> lock(g_callbackMutex);
     if (g_callback != nullptr) g_callback(percent, g_callbackUser);
+}
+
+int FinishOutput(Mp4Output* out, int result) {
+    const int finished = out->Finish(result == kConvertOk);
+    if (result != kConvertOk || finished == kMp4OutputOk) return result;
+    return finished == kMp4OutputRenameFailed ? kConvertCannotCreate : kConvertWriteFailed;
 }
 
 }  // namespace convert

@@ -23,6 +23,7 @@ extern "C" {
 #include "encoder.h"
 #include "internal.h"
 #include "mp4/mp4_common.h"
+#include "mp4/mp4_output.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
 #include "platform/file.h"
@@ -478,19 +479,10 @@ int RunExport(const ExportJob& job) {
     }
     const double outFps = job.frameRate > 0 ? std::min(job.frameRate, src.fps) : src.fps;
 
-    // Written under temporary names beside the output; renamed when complete.
-    const std::string temp = platform::TempPathBeside(job.output.c_str());
-    const std::string spillPath = platform::TempPathBeside(job.output.c_str());
-    Mp4File out, spill;
-    if (temp.empty() || spillPath.empty() || out.OpenWrite(temp.c_str()) != 0 ||
-        spill.OpenWrite(spillPath.c_str()) != 0) {
-        if (!temp.empty()) platform::RemoveFile(temp.c_str());
-        if (!spillPath.empty()) platform::RemoveFile(spillPath.c_str());
-        return kConvertCannotCreate;
-    }
-    MP4Writer* w = nullptr;
-    const Mp4Io outIo = out.Io(), spillIo = spill.Io();
-    if (MP4WriterCreate(outIo, &spillIo, &w) != 0) {
+    Mp4Output out;
+    const int opened = out.Open(job.output.c_str());
+    if (opened == kMp4OutputCannotCreate) return kConvertCannotCreate;
+    if (opened != kMp4OutputOk) {
         r = kConvertWriteFailed;
     } else {
         Pipeline p;
@@ -502,7 +494,7 @@ int RunExport(const ExportJob& job) {
         std::vector<std::thread> stitchers;
         for (int i = 0; i < workers; ++i)
             stitchers.emplace_back(StitchLoop, job.stitch ? &remap : nullptr, outSize, &p);
-        r = EncodeAndWrite(job, src, outFps, outW, outH, &p, w);
+        r = EncodeAndWrite(job, src, outFps, outW, outH, &p, out.Writer());
         {
             std::lock_guard<std::mutex> lock(p.mutex);
             p.abort = true;
@@ -510,16 +502,8 @@ int RunExport(const ExportJob& job) {
         }
         decoder.join();
         for (std::thread& t : stitchers) t.join();
-        const int closed = MP4WriterClose(w);
-        if (r == kConvertOk && closed != 0) r = kConvertWriteFailed;
     }
-    const bool flushed = out.Close();
-    spill.Close();
-    platform::RemoveFile(spillPath.c_str());
-    if (r == kConvertOk && !flushed) r = kConvertWriteFailed;
-    if (r == kConvertOk && platform::RenameFile(temp.c_str(), job.output.c_str()) != 0)
-        r = kConvertCannotCreate;
-    if (r != kConvertOk) platform::RemoveFile(temp.c_str());
+    r = FinishOutput(&out, r);
     if (r == kConvertOk) ReportProgress(100);
     return r;
 }

@@ -8,6 +8,8 @@
 
 #include "convert/convert_api.h"
 
+class Mp4Output;
+
 namespace convert {
 
 // Set by stop_transcoding, cleared when a job starts.
@@ -31,6 +33,10 @@ struct ExportJob {
     int rotation = 0;
     bool high = false;
 };
+
+// Finishes a job's output given the job's result so far: renamed into place
+// when that is kConvertOk and everything reached the file. The job's result.
+int FinishOutput(Mp4Output* out, int result);
 
 int RunExport(const ExportJob& job);
 int RunMerge(const std::string& listPath, const std::string& output);

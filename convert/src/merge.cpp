@@ -9,6 +9,7 @@
 
 #include "internal.h"
 #include "mp4/mp4_common.h"
+#include "mp4/mp4_output.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
 #include "platform/file.h"
@@ -189,18 +190,11 @@ int RunMerge(const std::string& listPath, const std::string& output) {
         if (inputs.size() > 1 && !SameShape(*inputs.front(), *inputs.back()))
             return kConvertMergeMismatch;
     }
-    const std::string temp = platform::TempPathBeside(output.c_str());
-    const std::string spillPath = platform::TempPathBeside(output.c_str());
-    Mp4File out, spill;
-    if (temp.empty() || spillPath.empty() || out.OpenWrite(temp.c_str()) != 0 ||
-        spill.OpenWrite(spillPath.c_str()) != 0) {
-        if (!temp.empty()) platform::RemoveFile(temp.c_str());
-        if (!spillPath.empty()) platform::RemoveFile(spillPath.c_str());
-        return kConvertCannotCreate;
-    }
-    MP4Writer* w = nullptr;
-    const Mp4Io outIo = out.Io(), spillIo = spill.Io();
-    int r = MP4WriterCreate(outIo, &spillIo, &w) == 0 ? kConvertOk : kConvertWriteFailed;
+    Mp4Output out;
+    const int opened = out.Open(output.c_str());
+    if (opened == kMp4OutputCannotCreate) return kConvertCannotCreate;
+    int r = opened == kMp4OutputOk ? kConvertOk : kConvertWriteFailed;
+    MP4Writer* w = out.Writer();
     std::vector<uint32_t> ids;
     uint32_t totalMs = 0;
     for (const std::unique_ptr<Input>& in : inputs) {
@@ -245,18 +239,7 @@ int RunMerge(const std::string& listPath, const std::string& output) {
         ReportProgress(static_cast<float>(100.0 * static_cast<double>(i + 1) /
                                           static_cast<double>(inputs.size())));
     }
-    if (w != nullptr) {
-        const int closed = MP4WriterClose(w);
-        if (r == kConvertOk && closed != 0) r = kConvertWriteFailed;
-    }
-    const bool flushed = out.Close();
-    spill.Close();
-    platform::RemoveFile(spillPath.c_str());
-    if (r == kConvertOk && !flushed) r = kConvertWriteFailed;
-    if (r == kConvertOk && platform::RenameFile(temp.c_str(), output.c_str()) != 0)
-        r = kConvertCannotCreate;
-    if (r != kConvertOk) platform::RemoveFile(temp.c_str());
-    return r;
+    return FinishOutput(&out, r);
 }
 
 }  // namespace convert

@@ -1,15 +1,13 @@
-// Mp4File: a POSIX file with one 64 KiB window of buffered data behind an
+// Mp4File: a platform file with one 64 KiB window of buffered data behind an
 // Mp4Io table. Reads and writes go through the window; a write marks it dirty
 // and it is written back before the window moves. Transfers of a window or
 // more bypass it.
 #include "mp4/mp4_common.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
+#include <memory>
+
+#include "platform/file.h"
 
 namespace {
 
@@ -18,7 +16,7 @@ constexpr int64_t kWindow = 64 * 1024;
 }  // namespace
 
 struct Mp4File::State {
-    int fd = -1;
+    platform::File file;
     bool writable = false;
     bool failed = false;  // a write-back was lost
     bool dirty = false;
@@ -29,31 +27,16 @@ struct Mp4File::State {
     uint8_t win[kWindow];
 
     bool PRead(uint8_t* dst, int64_t n, int64_t at, int64_t* got) {
-        *got = 0;
-        while (*got < n) {
-            ssize_t r = pread(fd, dst + *got, static_cast<size_t>(n - *got), at + *got);
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (r == 0) break;
-            *got += r;
+        *got = file.ReadAt(dst, static_cast<size_t>(n), at);
+        if (*got < 0) {
+            *got = 0;
+            return false;
         }
         return true;
     }
 
     bool PWrite(const uint8_t* src, int64_t n, int64_t at) {
-        int64_t done = 0;
-        while (done < n) {
-            ssize_t r = pwrite(fd, src + done, static_cast<size_t>(n - done), at + done);
-            if (r < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            if (r == 0) return false;
-            done += r;
-        }
-        return true;
+        return file.WriteAt(src, static_cast<size_t>(n), at);
     }
 
     bool Flush() {
@@ -135,35 +118,26 @@ Mp4File::~Mp4File() {
 
 int Mp4File::OpenRead(const char* path) {
     Close();
-    if (!path || !*path) return -1;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
-    struct stat st;
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return -1;
-    }
-    m_pState = new State;
-    m_pState->fd = fd;
-    m_pState->end = st.st_size;
+    std::unique_ptr<State> state(new State);
+    if (state->file.OpenRead(path) != 0) return -1;
+    state->end = state->file.OpenedSize();
+    m_pState = state.release();
     return 0;
 }
 
 int Mp4File::OpenWrite(const char* path) {
     Close();
-    if (!path || !*path) return -1;
-    int fd = open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
-    m_pState = new State;
-    m_pState->fd = fd;
-    m_pState->writable = true;
+    std::unique_ptr<State> state(new State);
+    if (state->file.OpenWrite(path, true) != 0) return -1;
+    state->writable = true;
+    m_pState = state.release();
     return 0;
 }
 
 bool Mp4File::Close() {
     if (!m_pState) return true;
     bool ok = m_pState->Flush() && !m_pState->failed;
-    if (close(m_pState->fd) != 0) ok = false;
+    if (!m_pState->file.Close()) ok = false;
     delete m_pState;
     m_pState = nullptr;
     return ok;

@@ -41,11 +41,11 @@ bool ResolveSeek(int64_t pos, int64_t size, int64_t offset, SeekOrigin origin, i
 
 }  // namespace
 
-FileReader::~FileReader() {
+File::~File() {
     Close();
 }
 
-int FileReader::Open(const char* path) {
+int File::OpenRead(const char* path) {
     Close();
     if (path == nullptr || path[0] == '\0') return -1;
     const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
@@ -56,35 +56,89 @@ int FileReader::Open(const char* path) {
         return -2;
     }
     fd_ = fd;
-    pos_ = 0;
     size_ = static_cast<int64_t>(st.st_size);
     return 0;
 }
 
-void FileReader::Close() {
-    if (fd_ >= 0) ::close(fd_);
+int File::OpenWrite(const char* path, bool readBack) {
+    Close();
+    if (path == nullptr || path[0] == '\0') return -1;
+    const int fd =
+        ::open(path, (readBack ? O_RDWR : O_WRONLY) | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return -2;
+    fd_ = fd;
+    size_ = 0;
+    return 0;
+}
+
+bool File::Close() {
+    if (fd_ < 0) return true;
+    const bool ok = ::close(fd_) == 0;
     fd_ = -1;
+    size_ = 0;
+    return ok;
+}
+
+int64_t File::ReadAt(void* dst, size_t n, int64_t at) const {
+    if (fd_ < 0) return -1;
+    size_t done = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    while (done < n) {
+        const size_t chunk = (n - done) > (1u << 30) ? (1u << 30) : (n - done);
+        const ssize_t got =
+            ::pread(fd_, out + done, chunk, static_cast<off_t>(at + static_cast<int64_t>(done)));
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && done == 0) return -1;
+        if (got <= 0) break;
+        done += static_cast<size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool File::WriteAt(const void* src, size_t n, int64_t at) {
+    if (fd_ < 0) return false;
+    size_t done = 0;
+    const auto* in = static_cast<const unsigned char*>(src);
+    while (done < n) {
+        const size_t chunk = (n - done) > (1u << 30) ? (1u << 30) : (n - done);
+        const ssize_t put =
+            ::pwrite(fd_, in + done, chunk, static_cast<off_t>(at + static_cast<int64_t>(done)));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        done += static_cast<size_t>(put);
+    }
+    return true;
+}
+
+FileReader::~FileReader() {
+    Close();
+}
+
+int FileReader::Open(const char* path) {
+    Close();
+    const int r = file_.OpenRead(path);
+    if (r != 0) return r;
+    pos_ = 0;
+    size_ = file_.OpenedSize();
+    return 0;
+}
+
+void FileReader::Close() {
+    file_.Close();
     pos_ = 0;
     size_ = -1;
 }
 
 size_t FileReader::Read(void* dst, size_t n) {
-    if (fd_ < 0 || n == 0) return 0;
-    size_t done = 0;
-    auto* out = static_cast<unsigned char*>(dst);
-    while (done < n) {
-        const size_t chunk = (n - done) > (1u << 30) ? (1u << 30) : (n - done);
-        const ssize_t got = ::pread(fd_, out + done, chunk, static_cast<off_t>(pos_));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) break;
-        done += static_cast<size_t>(got);
-        pos_ += got;
-    }
-    return done;
+    if (!file_.IsOpen() || n == 0) return 0;
+    const int64_t done = file_.ReadAt(dst, n, pos_);
+    if (done <= 0) return 0;
+    pos_ += done;
+    return static_cast<size_t>(done);
 }
 
 bool FileReader::Seek(int64_t offset, SeekOrigin origin) {
-    if (fd_ < 0) return false;
+    if (!file_.IsOpen()) return false;
     return ResolveSeek(pos_, size_, offset, origin, &pos_);
 }
 
@@ -111,10 +165,8 @@ FileWriter::~FileWriter() {
 
 int FileWriter::Open(const char* path) {
     Close();
-    if (path == nullptr || path[0] == '\0') return -1;
-    const int fd = ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return -2;
-    fd_ = fd;
+    const int r = file_.OpenWrite(path, false);
+    if (r != 0) return r;
     failed_ = false;
     written_ = 0;
     used_ = 0;
@@ -122,28 +174,21 @@ int FileWriter::Open(const char* path) {
 }
 
 bool FileWriter::Flush() {
-    size_t done = 0;
-    while (done < used_) {
-        const ssize_t n = ::write(fd_, buf_ + done, used_ - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            break;
-        }
-        done += static_cast<size_t>(n);
+    if (used_ > 0 && !file_.WriteAt(buf_, used_, static_cast<int64_t>(written_ - used_))) {
+        failed_ = true;
     }
     used_ = 0;
     return !failed_;
 }
 
 bool FileWriter::Write(const void* src, size_t n) {
-    if (fd_ < 0 || failed_) return false;
+    if (!file_.IsOpen() || failed_) return false;
     const auto* p = static_cast<const unsigned char*>(src);
-    written_ += n;
     while (n > 0) {
         const size_t take = std::min(n, sizeof(buf_) - used_);
         std::memcpy(buf_ + used_, p, take);
         used_ += take;
+        written_ += take;
         p += take;
         n -= take;
         if (used_ == sizeof(buf_) && !Flush()) return false;
@@ -152,10 +197,9 @@ bool FileWriter::Write(const void* src, size_t n) {
 }
 
 bool FileWriter::Close() {
-    if (fd_ < 0) return false;
+    if (!file_.IsOpen()) return false;
     bool ok = Flush();
-    ok = (::close(fd_) == 0) && ok;
-    fd_ = -1;
+    ok = file_.Close() && ok;
     return ok && !failed_;
 }
 
@@ -176,6 +220,27 @@ std::string TempPathBeside(const char* path) {
     if (fd < 0) return std::string();
     ::close(fd);
     return std::string(buf.data());
+}
+
+bool PendingFile::Begin(const char* path) {
+    Discard();
+    temp_ = TempPathBeside(path);
+    if (temp_.empty()) return false;
+    final_ = path;
+    return true;
+}
+
+bool PendingFile::Commit() {
+    if (temp_.empty()) return false;
+    const bool ok = RenameFile(temp_.c_str(), final_.c_str()) == 0;
+    if (!ok) RemoveFile(temp_.c_str());
+    temp_.clear();
+    return ok;
+}
+
+void PendingFile::Discard() {
+    if (!temp_.empty()) RemoveFile(temp_.c_str());
+    temp_.clear();
 }
 
 int RenameFile(const char* from, const char* to) {

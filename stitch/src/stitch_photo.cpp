@@ -591,15 +591,12 @@ int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExif
 
 int EncodePhoto(const Planes& out, int qualityIndex, const JpegExifCarry& carry,
                 const JpegAllocator& alloc, const char* outputPath) {
-    const std::string temp = platform::TempPathBeside(outputPath);
-    if (temp.empty()) return kStitchNoMemory;
+    platform::PendingFile target;
+    if (!target.Begin(outputPath)) return kStitchNoMemory;
     int r;
     {
         platform::FileWriter file;
-        if (file.Open(temp.c_str()) != 0) {
-            platform::RemoveFile(temp.c_str());
-            return kStitchNoMemory;
-        }
+        if (file.Open(target.TempPath().c_str()) != 0) return kStitchNoMemory;
         JpegEncoder enc;
         r = enc.Open(file, out.w, out.h, alloc);
         if (r == kJpegOk) {
@@ -611,8 +608,7 @@ int EncodePhoto(const Planes& out, int qualityIndex, const JpegExifCarry& carry,
         enc.Close();
         if (!file.Close() && r == kJpegOk) r = kJpegWriteFailed;
     }
-    if (r == kJpegOk && platform::RenameFile(temp.c_str(), outputPath) != 0) r = kStitchNoMemory;
-    if (r != kJpegOk) platform::RemoveFile(temp.c_str());
+    if (r == kJpegOk && !target.Commit()) r = kStitchNoMemory;
     return r;
 }
 

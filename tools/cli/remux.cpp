@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "mp4/mp4_common.h"
+#include "mp4/mp4_output.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
 #include "platform/file.h"
@@ -116,34 +117,18 @@ int RemuxFile(const char* input, const char* output) {
         MP4SpliterClose(sp);
         return r;
     }
-    // Written under temporary names beside the output; the spill file is
-    // removed and the output renamed into place only when complete.
-    const std::string temp = platform::TempPathBeside(output);
-    const std::string spillPath = platform::TempPathBeside(output);
-    Mp4File out, spill;
-    if (temp.empty() || spillPath.empty() || out.OpenWrite(temp.c_str()) != 0 ||
-        spill.OpenWrite(spillPath.c_str()) != 0) {
+    Mp4Output out;
+    const int opened = out.Open(output);
+    if (opened == kMp4OutputCannotCreate) {
         MP4SpliterClose(sp);
-        if (!temp.empty()) platform::RemoveFile(temp.c_str());
-        if (!spillPath.empty()) platform::RemoveFile(spillPath.c_str());
         return kRemuxCannotCreateOutput;
     }
-    MP4Writer* w = nullptr;
-    const Mp4Io outIo = out.Io();
-    const Mp4Io spillIo = spill.Io();
-    r = MP4WriterCreate(outIo, &spillIo, &w);
-    if (r == 0) {
-        r = Copy(sp, w);
-        const int closed = MP4WriterClose(w);
-        if (r == 0) r = closed;
-    }
+    r = opened == kMp4OutputOk ? Copy(sp, out.Writer()) : out.WriterCode();
     MP4SpliterClose(sp);
-    const bool flushed = out.Close();
-    spill.Close();
-    platform::RemoveFile(spillPath.c_str());
-    if (r == 0 && !flushed) r = kRemuxCannotCreateOutput;
-    if (r == 0 && platform::RenameFile(temp.c_str(), output) != 0) r = kRemuxCannotCreateOutput;
-    if (r != 0) platform::RemoveFile(temp.c_str());
+    const int finished = out.Finish(r == 0);
+    if (r == 0 && finished != kMp4OutputOk) {
+        r = finished == kMp4OutputWriterFailed ? out.WriterCode() : kRemuxCannotCreateOutput;
+    }
     return r;
 }
 

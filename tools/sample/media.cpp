@@ -3,6 +3,7 @@
 #include "sample/samplegen.h"
 
 #include "media_internal.h"
+#include "platform/file.h"
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -31,13 +32,15 @@ bool ReadFile(const fs::path& path, std::vector<uint8_t>& out) {
     return !in.bad();
 }
 
+// Written under a temporary name and renamed, so that parallel test processes
+// never see a partial file.
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(data.data()),
-              static_cast<std::streamsize>(data.size()));
-    out.close();
-    return !out.fail();
+    platform::PendingFile target;
+    if (!target.Begin(path.c_str())) return false;
+    platform::FileWriter out;
+    if (out.Open(target.TempPath().c_str()) != 0) return false;
+    const bool written = out.Write(data.data(), data.size());
+    return out.Close() && written && target.Commit();
 }
 
 // Runs ffmpeg with the given arguments (no shell involved, so paths need no quoting).
@@ -66,12 +69,9 @@ bool RunFfmpeg(const std::vector<std::string>& args) {
 
 namespace {
 
-// ffmpeg output is cached in the temp dir under a name that encodes its parameters. It is
-// written under a unique name first and renamed, so parallel test processes never see a
-// partial file.
+// ffmpeg output is cached in the temp dir under a name that encodes its parameters.
 template <typename Produce>
 int CachedBytes(const std::string& key, std::vector<uint8_t>& out, const Produce& produce) {
-    static std::atomic<unsigned> counter{0};
     std::error_code ec;
     fs::path dir = fs::temp_directory_path(ec);
     if (ec) dir = "/tmp";
@@ -80,12 +80,7 @@ int CachedBytes(const std::string& key, std::vector<uint8_t>& out, const Produce
     const fs::path final = dir / key;
     if (ReadFile(final, out) && !out.empty()) return 0;
     if (int rc = produce(out); rc != 0) return rc;
-    const fs::path tmp = dir / (key + ".part" + std::to_string(getpid()) + "-" +
-                                std::to_string(counter.fetch_add(1)));
-    if (WriteFile(tmp.string(), out)) {
-        fs::rename(tmp, final, ec);
-        if (ec) fs::remove(tmp, ec);
-    }
+    WriteFile(final.string(), out);
     return 0;
 }
 

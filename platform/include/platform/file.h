@@ -10,6 +10,39 @@
 
 namespace platform {
 
+// An open file descriptor with whole transfers at an offset: the one place
+// that calls the operating system's file functions. Not copyable; closes
+// itself.
+class File {
+  public:
+    File() = default;
+    ~File();
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+
+    // Opens an existing regular file for reading. 0, -1 for a null or empty
+    // path, -2 when it cannot be opened or is not a regular file.
+    int OpenRead(const char* path);
+    // Creates or truncates a file for writing; readable too when readBack.
+    // 0, -1 for a null or empty path, -2 when it cannot be created.
+    int OpenWrite(const char* path, bool readBack);
+    // False when the descriptor could not be closed cleanly.
+    bool Close();
+    bool IsOpen() const { return fd_ >= 0; }
+    // Size when opened (0 for a new file).
+    int64_t OpenedSize() const { return size_; }
+    // Reads up to n bytes at offset `at`, retrying interrupted and partial
+    // reads: the count read (short only at the end or on an error), or -1 for
+    // an error before anything was read.
+    int64_t ReadAt(void* dst, size_t n, int64_t at) const;
+    // Writes all n bytes at offset `at`; false on any failure.
+    bool WriteAt(const void* src, size_t n, int64_t at);
+
+  private:
+    int fd_ = -1;
+    int64_t size_ = 0;
+};
+
 enum SeekOrigin { kSeekSet = 0, kSeekCur = 1, kSeekEnd = 2 };
 
 class ByteSource {
@@ -41,7 +74,7 @@ class FileReader final : public ByteSource {
     // -2 when the file cannot be opened or is not a regular file.
     int Open(const char* path);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
 
     size_t Read(void* dst, size_t n) override;
     bool Seek(int64_t offset, SeekOrigin origin) override;
@@ -49,7 +82,7 @@ class FileReader final : public ByteSource {
     int64_t Size() const override { return size_; }
 
   private:
-    int fd_ = -1;
+    File file_;
     int64_t pos_ = 0;
     int64_t size_ = -1;
 };
@@ -97,12 +130,12 @@ class FileWriter final : public ByteSink {
     bool Write(const void* src, size_t n) override;
     // Flushes and closes; false when any write, the flush or the close failed.
     bool Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool IsOpen() const { return file_.IsOpen(); }
     uint64_t BytesWritten() const { return written_; }
 
   private:
     bool Flush();
-    int fd_ = -1;
+    File file_;
     bool failed_ = false;
     uint64_t written_ = 0;
     size_t used_ = 0;
@@ -123,6 +156,32 @@ class MemorySink final : public ByteSink {
 // A new, unused file name in the folder of path, for writing a file that is
 // renamed over path only when it is complete. Empty when none can be made.
 std::string TempPathBeside(const char* path);
+
+// A file that takes the place of its path only when complete: the bytes go to
+// a new temporary file beside the path, Commit renames it over the path, and a
+// file never committed is removed. Readers of the path never see a partial
+// file, and a failed write never replaces what was there.
+class PendingFile {
+  public:
+    PendingFile() = default;
+    ~PendingFile() { Discard(); }
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+
+    // Makes the temporary file beside path; false when none can be made.
+    bool Begin(const char* path);
+    // Where to write; empty before Begin and after Commit or Discard.
+    const std::string& TempPath() const { return temp_; }
+    // Renames the temporary file over the path. False (and the temporary file
+    // removed) when that fails.
+    bool Commit();
+    // Removes the temporary file, if any.
+    void Discard();
+
+  private:
+    std::string final_;
+    std::string temp_;
+};
 // Replaces `to` by `from` (same file system). Returns 0 or -1.
 int RenameFile(const char* from, const char* to);
 // Deletes a file; 0 or -1.
