@@ -23,6 +23,7 @@ extern "C" {
 #include "encoder.h"
 #include "internal.h"
 #include "mp4/mp4_common.h"
+#include "mp4/mp4_copy.h"
 #include "mp4/mp4_output.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
@@ -254,39 +255,27 @@ void StitchLoop(const CStitchRemap* remap, size_t outSize, Pipeline* p) {
 struct SoundCopy {
     Mp4File file;
     MP4Spliter* sp = nullptr;
-    int track = 0;
+    Mp4SampleCursor cursor;
     uint32_t writerId = 0;
     uint32_t originMs = 0;  // the time the seek reached
     int64_t endMs = -1;     // source time where the span ends (-1: none)
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(1 << 16);
-    Mp4SampleInfo info{};
-    bool pending = false, done = true;
     ~SoundCopy() { MP4SpliterClose(sp); }
 
-    // Reads the next sample of the span into `info` and `buffer`.
-    int ReadNext() {
-        for (;;) {
-            const int r = MP4SpliterReadSample(sp, track, buffer.data(),
-                                               static_cast<uint32_t>(buffer.size()), &info);
-            if (r == kMp4ReadBufferTooSmall) {
-                buffer.resize(info.size);
-                continue;
-            }
-            if (r != 0 || (endMs >= 0 && int64_t{info.dtsMs} >= endMs)) {
-                done = true;
-                pending = false;
-                return r == kMp4ReadEndOfTrack ? 0 : (endMs >= 0 && r == 0 ? 0 : r);
-            }
-            info.dtsMs -= std::min(info.dtsMs, originMs);
-            info.ptsMs -= std::min(info.ptsMs, originMs);
-            pending = true;
-            return 0;
+    // Reads the next sample of the span into the cursor, its times made
+    // relative to the span's start.
+    void ReadNext() {
+        if (cursor.Next(sp) != 0 || (endMs >= 0 && int64_t{cursor.info.dtsMs} >= endMs)) {
+            cursor.pending = false;
+            return;
         }
+        if (!cursor.pending) return;
+        cursor.info.dtsMs -= std::min(cursor.info.dtsMs, originMs);
+        cursor.info.ptsMs -= std::min(cursor.info.ptsMs, originMs);
     }
     // Writes every pending sample that decodes at or before `untilMs`.
     int WriteUntil(MP4Writer* w, int64_t untilMs) {
-        while (!done && pending && int64_t{info.dtsMs} <= untilMs) {
-            const int r = MP4WriterWriteSample(w, writerId, buffer.data(), &info);
+        while (cursor.pending && int64_t{cursor.info.dtsMs} <= untilMs) {
+            const int r = MP4WriterWriteSample(w, writerId, cursor.buffer.data(), &cursor.info);
             if (r != 0) return r;
             ReadNext();
         }
@@ -303,36 +292,26 @@ int SetUpSound(const ExportJob& job, MP4Writer* w, SoundCopy* s) {
     Mp4TrackEntry entries[16];
     uint32_t count = 0;
     if (MP4SpliterListTracks(s->sp, entries, 16, &count) != 0) return 0;
+    int track = 0;
     for (uint32_t i = 0; i < count && i < 16; ++i) {
         if (entries[i].handler == kMp4HandlerSound) {
-            s->track = static_cast<int>(entries[i].index);
+            track = static_cast<int>(entries[i].index);
             break;
         }
     }
-    if (s->track == 0) return 0;
+    if (track == 0) return 0;
     Mp4SoundParams params{};
-    if (MP4SpliterGetTrackParams(s->sp, s->track, &params, sizeof params) != 0) return 0;
+    if (MP4SpliterGetTrackParams(s->sp, track, &params, sizeof params) != 0) return 0;
     uint32_t at = static_cast<uint32_t>(job.startMs);
-    if (MP4SpliterSeek(s->sp, s->track, &at, kMp4SeekToSample) != 0) return 0;
+    if (MP4SpliterSeek(s->sp, track, &at, kMp4SeekToSample) != 0) return 0;
+    s->cursor.track = track;
     s->originMs = at;
     if (job.lengthMs >= 0) s->endMs = job.startMs + job.lengthMs;
     if (job.lengthMs >= 0) params.durationMs = static_cast<uint32_t>(job.lengthMs);
-    int r = MP4WriterAddTrack(w, kMp4HandlerSound, &params, sizeof params, &s->writerId);
+    const int r = Mp4AddTrackLike(w, kMp4HandlerSound, &params, sizeof params,
+                                  Mp4QueryBytes(s->sp, track, kMp4QueryCodecConfig),
+                                  Mp4QueryBytes(s->sp, track, kMp4QueryHandlerName), &s->writerId);
     if (r != 0) return r;
-    for (int query : {kMp4QueryCodecConfig, kMp4QueryHandlerName}) {
-        uint32_t n = 0;
-        if (MP4SpliterQuery(s->sp, s->track, query, nullptr, &n) != kMp4ReadRecordTooSmall ||
-            n == 0)
-            continue;
-        std::vector<uint8_t> bytes(n);
-        if (MP4SpliterQuery(s->sp, s->track, query, bytes.data(), &n) != 0) continue;
-        const Mp4WriterTrackBytes rec{s->writerId, n, bytes.data()};
-        r = MP4WriterSetProperty(
-            w, query == kMp4QueryCodecConfig ? kMp4PropCodecConfig : kMp4PropHandlerName, &rec,
-            sizeof rec);
-        if (r != 0) return r;
-    }
-    s->done = false;
     s->ReadNext();
     return 0;
 }

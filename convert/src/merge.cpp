@@ -9,6 +9,7 @@
 
 #include "internal.h"
 #include "mp4/mp4_common.h"
+#include "mp4/mp4_copy.h"
 #include "mp4/mp4_output.h"
 #include "mp4/mp4_reader.h"
 #include "mp4/mp4_writer.h"
@@ -71,16 +72,6 @@ struct Input {
     ~Input() { MP4SpliterClose(sp); }
 };
 
-std::vector<uint8_t> QueryBytes(MP4Spliter* sp, int track, int query) {
-    uint32_t n = 0;
-    if (MP4SpliterQuery(sp, track, query, nullptr, &n) != kMp4ReadRecordTooSmall || n == 0)
-        return {};
-    std::vector<uint8_t> bytes(n);
-    if (MP4SpliterQuery(sp, track, query, bytes.data(), &n) != 0) return {};
-    bytes.resize(n);
-    return bytes;
-}
-
 int OpenInput(const std::string& path, Input* in) {
     if (in->file.OpenRead(path.c_str()) != 0) return kConvertMergeBadInput;
     MP4SpliterSetTrace(0);
@@ -107,8 +98,8 @@ int OpenInput(const std::string& path, Input* in) {
         } else {
             continue;
         }
-        t.config = QueryBytes(in->sp, t.index, kMp4QueryCodecConfig);
-        t.handlerName = QueryBytes(in->sp, t.index, kMp4QueryHandlerName);
+        t.config = Mp4QueryBytes(in->sp, t.index, kMp4QueryCodecConfig);
+        t.handlerName = Mp4QueryBytes(in->sp, t.index, kMp4QueryHandlerName);
         in->tracks.push_back(std::move(t));
     }
     return in->tracks.empty() ? kConvertMergeBadInput : kConvertOk;
@@ -126,53 +117,28 @@ bool SameShape(const Input& a, const Input& b) {
     return true;
 }
 
-struct Cursor {
-    std::vector<uint8_t> buffer = std::vector<uint8_t>(1 << 16);
-    Mp4SampleInfo info{};
-    bool pending = false;
-};
-
-int ReadNext(MP4Spliter* sp, int track, Cursor* c) {
-    for (;;) {
-        const int r = MP4SpliterReadSample(sp, track, c->buffer.data(),
-                                           static_cast<uint32_t>(c->buffer.size()), &c->info);
-        if (r == kMp4ReadBufferTooSmall) {
-            c->buffer.resize(c->info.size);
-            continue;
-        }
-        c->pending = r == 0;
-        return r == kMp4ReadEndOfTrack ? 0 : r;
-    }
-}
-
 // Copies one input's samples in decode order across its tracks, every time
 // moved by offsetMs; *endMs gets the latest sample end.
 int CopyInput(Input* in, MP4Writer* w, const std::vector<uint32_t>& ids, uint32_t offsetMs,
               uint32_t* endMs) {
-    std::vector<Cursor> cursors(in->tracks.size());
-    for (size_t i = 0; i < cursors.size(); ++i) {
-        if (ReadNext(in->sp, in->tracks[i].index, &cursors[i]) != 0) return kConvertMergeBadInput;
+    std::vector<Mp4TrackCopy> tracks(in->tracks.size());
+    for (size_t i = 0; i < tracks.size(); ++i) {
+        tracks[i].cursor.track = in->tracks[i].index;
+        tracks[i].writerId = ids[i];
+        if (tracks[i].cursor.Next(in->sp) != 0) return kConvertMergeBadInput;
     }
-    uint32_t end = offsetMs;
-    for (;;) {
-        if (g_stop.load()) return kConvertStopped;
-        size_t next = cursors.size();
-        for (size_t i = 0; i < cursors.size(); ++i) {
-            if (cursors[i].pending &&
-                (next == cursors.size() || cursors[i].info.dtsMs < cursors[next].info.dtsMs))
-                next = i;
-        }
-        if (next == cursors.size()) break;
-        Cursor& c = cursors[next];
-        Mp4SampleInfo info = c.info;
-        info.dtsMs += offsetMs;
-        info.ptsMs += offsetMs;
-        end = std::max(end, info.dtsMs + info.durationMs);
-        if (MP4WriterWriteSample(w, ids[next], c.buffer.data(), &info) != 0)
+    const Mp4CopyResult copied = Mp4CopySamples(in->sp, &tracks, w, offsetMs, &g_stop);
+    switch (copied.status) {
+        case kMp4CopyStopped:
+            return kConvertStopped;
+        case kMp4CopyWriteFailed:
             return kConvertWriteFailed;
-        if (ReadNext(in->sp, in->tracks[next].index, &c) != 0) return kConvertMergeBadInput;
+        case kMp4CopyReadFailed:
+            return kConvertMergeBadInput;
+        default:
+            break;
     }
-    *endMs = end;
+    *endMs = copied.endMs;
     return kConvertOk;
 }
 
@@ -205,30 +171,16 @@ int RunMerge(const std::string& listPath, const std::string& output) {
     for (TrackShape& t : inputs.front()->tracks) {
         if (r != kConvertOk) break;
         uint32_t id = 0;
-        if (t.handler == kMp4HandlerVideo) {
-            Mp4VideoParams p = t.video;
-            p.durationMs = totalMs;
-            r = MP4WriterAddTrack(w, t.handler, &p, sizeof p, &id);
-        } else {
-            r = MP4WriterAddTrack(w, t.handler, &t.sound, sizeof t.sound, &id);
-        }
-        if (r != 0) {
+        Mp4VideoParams video = t.video;
+        video.durationMs = totalMs;
+        const bool isVideo = t.handler == kMp4HandlerVideo;
+        if (Mp4AddTrackLike(w, t.handler, isVideo ? static_cast<const void*>(&video) : &t.sound,
+                            isVideo ? sizeof video : sizeof t.sound, t.config, t.handlerName,
+                            &id) != 0) {
             r = kConvertWriteFailed;
             break;
         }
         ids.push_back(id);
-        if (!t.config.empty()) {
-            const Mp4WriterTrackBytes rec{id, static_cast<uint32_t>(t.config.size()),
-                                          t.config.data()};
-            if (MP4WriterSetProperty(w, kMp4PropCodecConfig, &rec, sizeof rec) != 0)
-                r = kConvertWriteFailed;
-        }
-        if (!t.handlerName.empty()) {
-            const Mp4WriterTrackBytes rec{id, static_cast<uint32_t>(t.handlerName.size()),
-                                          t.handlerName.data()};
-            if (MP4WriterSetProperty(w, kMp4PropHandlerName, &rec, sizeof rec) != 0)
-                r = kConvertWriteFailed;
-        }
     }
     uint32_t offset = 0;
     ReportProgress(0);
