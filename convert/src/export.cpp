@@ -20,7 +20,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include "encoder.h"
+#include "codec/h264_encoder.h"
 #include "internal.h"
 #include "mp4/mp4_common.h"
 #include "mp4/mp4_copy.h"

@@ -11,9 +11,9 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
 #include <libavutil/log.h>
-#include <x264.h>
 }
 
+#include "codec/h264_encoder.h"
 #include "media_internal.h"
 #include "mp4/mp4_common.h"
 #include "mp4/mp4_writer.h"
@@ -92,69 +92,39 @@ int RenderFrame(const Mp4Options& o, int index, std::vector<uint8_t>* yuv) {
 }
 
 int EncodeVideo(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8_t>* config) {
-    x264_param_t p;
-    if (x264_param_default_preset(&p, "ultrafast", nullptr) != 0) return kErrArgs;
-    p.i_width = o.width;
-    p.i_height = o.height;
-    p.i_csp = X264_CSP_I420;
-    p.i_fps_num = static_cast<uint32_t>(o.fps);
-    p.i_fps_den = 1;
-    p.i_keyint_max = o.fps;
-    p.i_threads = 1;  // the same bytes on every machine
-    p.b_repeat_headers = 0;
-    p.b_annexb = 0;  // 4-byte lengths, as the samples are stored
-    p.i_log_level = X264_LOG_NONE;
-    x264_t* enc = x264_encoder_open(&p);
-    if (enc == nullptr) return kErrArgs;
-    x264_nal_t* nals = nullptr;
-    int count = 0;
-    std::vector<uint8_t> sps, pps;
-    if (x264_encoder_headers(enc, &nals, &count) >= 0) {
-        for (int i = 0; i < count; ++i) {
-            std::vector<uint8_t> body(nals[i].p_payload + 4, nals[i].p_payload + nals[i].i_payload);
-            if (nals[i].i_type == NAL_SPS) sps = body;
-            if (nals[i].i_type == NAL_PPS) pps = body;
-        }
-    }
-    if (sps.size() < 4 || pps.empty()) {
-        x264_encoder_close(enc);
-        return kErrFormat;
-    }
-    *config = Mp4AvcConfig(sps, pps);
+    EncoderSettings es;
+    es.width = o.width;
+    es.height = o.height;
+    es.frameRate = o.fps;
+    es.keyInterval = o.fps;
+    es.bitRateKbps = 0;  // constant quality
+    es.preset = "ultrafast";
+    es.threads = 1;  // the same bytes on every machine
+    VideoEncoder enc;
+    if (enc.Open(es) != 0) return kErrArgs;
+    *config = enc.Config();
 
     const int frames = std::max(1, static_cast<int>(std::lround(o.seconds * o.fps)));
-    x264_picture_t pic, got;
-    x264_picture_init(&pic);
-    pic.img.i_csp = X264_CSP_I420;
-    pic.img.i_plane = 3;
     std::vector<uint8_t> yuv;
-    int rc = 0;
-    auto take = [&](int bytes) {
-        if (bytes <= 0) return;
+    EncodedPicture got;
+    auto take = [&](int r) {
+        if (r <= 0) return r;
         Packet pk;
-        pk.data.assign(nals[0].p_payload, nals[0].p_payload + bytes);
-        pk.ptsMs = static_cast<uint32_t>(got.i_pts * 1000 / o.fps);
-        pk.dtsMs = static_cast<uint32_t>(std::max<int64_t>(0, got.i_dts) * 1000 / o.fps);
-        pk.sync = got.b_keyframe != 0;
+        pk.data = std::move(got.data);
+        pk.ptsMs = static_cast<uint32_t>(got.pts * 1000 / o.fps);
+        pk.dtsMs = static_cast<uint32_t>(std::max<int64_t>(0, got.dts) * 1000 / o.fps);
+        pk.sync = got.key;
         out->push_back(std::move(pk));
+        return 0;
     };
-    for (int k = 0; k < frames && rc == 0; ++k) {
-        rc = RenderFrame(o, k, &yuv);
-        if (rc != 0) break;
-        const int cw = o.width / 2;
-        pic.img.plane[0] = yuv.data();
-        pic.img.plane[1] = yuv.data() + static_cast<size_t>(o.width) * o.height;
-        pic.img.plane[2] = pic.img.plane[1] + static_cast<size_t>(cw) * (o.height / 2);
-        pic.img.i_stride[0] = o.width;
-        pic.img.i_stride[1] = pic.img.i_stride[2] = cw;
-        pic.i_pts = k;
-        take(x264_encoder_encode(enc, &nals, &count, &pic, &got));
+    for (int k = 0; k < frames; ++k) {
+        if (int rc = RenderFrame(o, k, &yuv); rc != 0) return rc;
+        if (take(enc.Encode(yuv.data(), k, &got)) < 0) return kErrFormat;
     }
-    while (rc == 0 && x264_encoder_delayed_frames(enc) > 0) {
-        take(x264_encoder_encode(enc, &nals, &count, nullptr, &got));
+    while (enc.HasDelayed()) {
+        if (take(enc.Encode(nullptr, 0, &got)) < 0) return kErrFormat;
     }
-    x264_encoder_close(enc);
-    return rc;
+    return 0;
 }
 
 // A 440 Hz stereo tone at 48 kHz, raw AAC frames and the decoder configuration.

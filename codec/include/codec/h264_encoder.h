@@ -1,5 +1,8 @@
-// A thin layer over libx264 for the export: open with the size, frame rate,
-// key-frame interval and average bit rate, plus the settings of the job.
+// A thin layer over libx264: open with the size, frame rate, key-frame
+// interval and rate control, plus optional profile, preset, references and
+// B frames. Pictures come out as length-prefixed NAL units with the avcC record
+// of the stream, ready for the MP4 writer. Used by the conversion library, the
+// sample maker and the view recorder.
 #pragma once
 
 #include <cstdint>
@@ -10,13 +13,13 @@ struct EncoderSettings {
     int width = 0, height = 0;
     double frameRate = 15;  // frames per second
     int keyInterval = 30;
-    int bitRateKbps = 10240;
+    int bitRateKbps = 10240;    // average bit rate; 0: constant quality (the encoder's default)
     bool keepDefaults = false;  // the "High" level: only the bit rate on top of the defaults
     std::string profile;        // empty: the encoder's choice
     std::string preset;         // empty: the encoder's default
     int refs = -1;              // -1: not set
     int bFrames = -1;           // -1: not set
-    int threads = 0;            // 0: the encoder's choice
+    int threads = 0;            // 0: the encoder's choice; 1 gives the same bytes everywhere
 };
 
 // One encoded picture: length-prefixed NAL units, times in frame ticks.

@@ -1,4 +1,4 @@
-#include "encoder.h"
+#include "codec/h264_encoder.h"
 
 #include <cmath>
 #include <cstring>
@@ -39,8 +39,10 @@ int VideoEncoder::Open(const EncoderSettings& s) {
     p.i_timebase_den = m_fpsNum;
     p.b_vfr_input = 0;
     p.i_keyint_max = s.keyInterval;
-    p.rc.i_rc_method = X264_RC_ABR;
-    p.rc.i_bitrate = s.bitRateKbps;
+    if (s.bitRateKbps > 0) {
+        p.rc.i_rc_method = X264_RC_ABR;
+        p.rc.i_bitrate = s.bitRateKbps;
+    }
     p.i_threads = s.threads;
     p.b_repeat_headers = 0;
     p.b_annexb = 0;
