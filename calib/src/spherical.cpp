@@ -7,39 +7,17 @@
 #include <string>
 
 #include "calib/containers.h"
-
-namespace {
-
-// Well-formed UTF-8 up to the first zero byte (where the text ends for the
-// parser). The parser steps over a multi-byte character by its lead byte, so a
-// cut sequence would make it read past the end of the text.
-bool IsWellFormedUtf8(const unsigned char* s, size_t n) {
-    size_t i = 0;
-    while (i < n && s[i] != 0) {
-        const unsigned char b = s[i];
-        size_t len = 1;
-        if (b >= 0xF0 && b <= 0xF4) {
-            len = 4;
-        } else if (b >= 0xE0) {
-            len = b <= 0xEF ? 3 : 0;
-        } else if (b >= 0xC2) {
-            len = 2;
-        } else if (b >= 0x80) {
-            len = 0;
-        }
-        if (len == 0 || n - i < len) return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
-}  // namespace
+#include "platform/text.h"
 
 int IsSphericalXml(const unsigned char* xml, size_t length) {
-    if (!IsWellFormedUtf8(xml, length)) return 0;
+    // The text ends for the parser at the first zero byte. The parser steps over
+    // a multi-byte character by its lead byte, so a cut sequence would make it
+    // read past the end of the text: malformed text is refused before it.
+    const void* zero = std::memchr(xml, 0, length);
+    const size_t textLength =
+        zero != nullptr ? static_cast<size_t>(static_cast<const unsigned char*>(zero) - xml)
+                        : length;
+    if (!platform::IsWellFormedUtf8(xml, textLength)) return 0;
     // The parser wants a terminated text; the stored payload has none. A few
     // more zero bytes keep any look-ahead inside the buffer.
     std::string text(reinterpret_cast<const char*>(xml), length);

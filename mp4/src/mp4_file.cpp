@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/bytes.h"
 #include "platform/file.h"
 
 namespace {
@@ -186,12 +187,10 @@ Mp4Io Mp4File::Io() {
 std::vector<uint8_t> Mp4AvcConfig(const std::vector<uint8_t>& sps,
                                   const std::vector<uint8_t>& pps) {
     std::vector<uint8_t> c = {1, sps[1], sps[2], sps[3], 0xFF, 0xE1};
-    c.push_back(static_cast<uint8_t>(sps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(sps.size()));
+    platform::AppendBe16(c, static_cast<uint32_t>(sps.size()));
     c.insert(c.end(), sps.begin(), sps.end());
     c.push_back(1);
-    c.push_back(static_cast<uint8_t>(pps.size() >> 8));
-    c.push_back(static_cast<uint8_t>(pps.size()));
+    platform::AppendBe16(c, static_cast<uint32_t>(pps.size()));
     c.insert(c.end(), pps.begin(), pps.end());
     return c;
 }

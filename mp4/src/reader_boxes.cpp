@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "platform/bytes.h"
 #include "reader_internal.h"
 
 namespace mp4read {
@@ -19,15 +20,9 @@ constexpr uint32_t T(const char (&s)[5]) {
 
 bool g_trace = true;
 
-uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
-uint32_t Be32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
-uint64_t Be64(const uint8_t* p) {
-    return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
-}
+using platform::Be16;
+using platform::Be32;
+using platform::Be64;
 
 // Bounds-checked cursor over a payload in memory.
 struct Cursor {

@@ -154,7 +154,7 @@ int Push32(MP4Writer* w, uint32_t ti, Table* t, uint32_t v) {
     uint8_t* e = nullptr;
     int rc = TableAppend(w, ti, t, &e);
     if (rc) return rc;
-    Put32(e, v);
+    PutBe32(e, v);
     return kMp4WriterOk;
 }
 
@@ -163,16 +163,16 @@ int Push32(MP4Writer* w, uint32_t ti, Table* t, uint32_t v) {
 int PushRun(MP4Writer* w, uint32_t ti, Table* t, uint32_t count, uint32_t value) {
     if (t->count > 0) {
         uint8_t* last = t->p + size_t{t->count - 1} * 8;
-        if (Get32(last + 4) == value) {
-            Put32(last, Get32(last) + count);
+        if (Be32(last + 4) == value) {
+            PutBe32(last, Be32(last) + count);
             return kMp4WriterOk;
         }
     }
     uint8_t* e = nullptr;
     int rc = TableAppend(w, ti, t, &e);
     if (rc) return rc;
-    Put32(e, count);
-    Put32(e + 4, value);
+    PutBe32(e, count);
+    PutBe32(e + 4, value);
     return kMp4WriterOk;
 }
 
@@ -193,7 +193,7 @@ int FlushChunk(MP4Writer* w, uint32_t ti) {
     uint8_t* e = nullptr;
     rc = TableAppend(w, ti, &t.offsets, &e);
     if (rc) return rc;
-    Put64(e, kDataStart + w->dataBytes);
+    PutBe64(e, kDataStart + w->dataBytes);
     ++t.chunkCount;
     uint32_t inChunk = t.chunkSamples;
     if (t.codec == kCodecSowt) inChunk = static_cast<uint32_t>(t.chunk.size / PcmFrameBytes(t));
@@ -201,9 +201,9 @@ int FlushChunk(MP4Writer* w, uint32_t ti) {
     if (t.chunks.total == 0 || t.lastChunkSamples != inChunk) {
         rc = TableAppend(w, ti, &t.chunks, &e);
         if (rc) return rc;
-        Put32(e, static_cast<uint32_t>(t.chunkCount));
-        Put32(e + 4, inChunk);
-        Put32(e + 8, 1);
+        PutBe32(e, static_cast<uint32_t>(t.chunkCount));
+        PutBe32(e + 4, inChunk);
+        PutBe32(e + 8, 1);
         t.lastChunkSamples = inChunk;
     }
     w->dataBytes += t.chunk.size;
@@ -280,14 +280,14 @@ int FlushHeld(MP4Writer* w, uint32_t ti, uint32_t durationMs) {
 
 int StartFile(MP4Writer* w) {
     uint8_t head[40] = {};
-    Put32(head, 24);
+    PutBe32(head, 24);
     std::memcpy(head + 4, "ftyp", 4);
-    Put32(head + 8, w->brand);
-    Put32(head + 12, 1);
+    PutBe32(head + 8, w->brand);
+    PutBe32(head + 12, 1);
     std::memcpy(head + 16, "3gp53gp4", 8);
-    Put32(head + 24, 8);
+    PutBe32(head + 24, 8);
     std::memcpy(head + 28, "free", 4);
-    Put32(head + 32, 0);
+    PutBe32(head + 32, 0);
     std::memcpy(head + 36, "mdat", 4);
     if (w->out.seek(w->out.user, 0, kMp4SeekSet) != 0) return kMp4WriterErrOutputSeek;
     int rc = OutWrite(w, head, sizeof head);
@@ -329,7 +329,7 @@ int ConvertStartCodes(MP4Writer* w, const uint8_t* data, size_t size) {
             ++end;
         }
         size_t nal = next - i;
-        Put32(c.p + c.size, static_cast<uint32_t>(nal));
+        PutBe32(c.p + c.size, static_cast<uint32_t>(nal));
         std::memcpy(c.p + c.size + 4, data + i, nal);
         c.size += 4 + nal;
         if (code == 0) break;
@@ -602,13 +602,13 @@ int MP4WriterClose(MP4Writer* w) {
         if (end < 0) {
             rc = kMp4WriterErrOutputSeek;
         } else if (IsLarge(w)) {
-            Put32(head, 1);
+            PutBe32(head, 1);
             std::memcpy(head + 4, "mdat", 4);
-            Put64(head + 8, w->dataBytes + 16);
+            PutBe64(head + 8, w->dataBytes + 16);
             if (w->out.seek(w->out.user, 24, kMp4SeekSet) != 0) rc = kMp4WriterErrOutputSeek;
             if (!rc) rc = OutWrite(w, head, 16);
         } else {
-            Put32(head, static_cast<uint32_t>(w->dataBytes + 8));
+            PutBe32(head, static_cast<uint32_t>(w->dataBytes + 8));
             if (w->out.seek(w->out.user, 32, kMp4SeekSet) != 0) rc = kMp4WriterErrOutputSeek;
             if (!rc) rc = OutWrite(w, head, 4);
         }

@@ -1,6 +1,8 @@
 // Internal state of the MP4 writer, shared by its source files.
 #pragma once
 
+#include "platform/bytes.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -131,23 +133,10 @@ bool Reserve(MP4Writer* w, Bytes* b, size_t need);
 bool Assign(MP4Writer* w, Bytes* b, const void* src, size_t n);
 void Release(MP4Writer* w, Bytes* b);
 
-inline void Put16(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-inline void Put32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v >> 24);
-    p[1] = static_cast<uint8_t>(v >> 16);
-    p[2] = static_cast<uint8_t>(v >> 8);
-    p[3] = static_cast<uint8_t>(v);
-}
-inline void Put64(uint8_t* p, uint64_t v) {
-    Put32(p, static_cast<uint32_t>(v >> 32));
-    Put32(p + 4, static_cast<uint32_t>(v));
-}
-inline uint32_t Get32(const uint8_t* p) {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
-}
+using platform::Be32;
+using platform::PutBe16;
+using platform::PutBe32;
+using platform::PutBe64;
 
 // Writes all of `n` bytes to the output; 0 or kMp4WriterErrShortWrite.
 int OutWrite(MP4Writer* w, const void* src, size_t n);

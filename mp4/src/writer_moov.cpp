@@ -23,17 +23,17 @@ class Emitter {
     }
     void U16(uint32_t v) {
         uint8_t b[2];
-        Put16(b, v);
+        PutBe16(b, v);
         Raw(b, 2);
     }
     void U32(uint32_t v) {
         uint8_t b[4];
-        Put32(b, v);
+        PutBe32(b, v);
         Raw(b, 4);
     }
     void U64(uint64_t v) {
         uint8_t b[8];
-        Put64(b, v);
+        PutBe64(b, v);
         Raw(b, 8);
     }
     void Zeros(size_t n) {
@@ -82,7 +82,7 @@ class Emitter {
             return;
         }
         uint8_t b[4];
-        Put32(b, static_cast<uint32_t>(end - pos));
+        PutBe32(b, static_cast<uint32_t>(end - pos));
         if (m_w->out.seek(m_w->out.user, pos, kMp4SeekSet) != 0) {
             m_rc = kMp4WriterErrOutputSeek;
             return;
@@ -214,7 +214,7 @@ bool BuildAvcC(const Bytes& config, Bytes* out, MP4Writer* w) {
         if (pass == 8) d[k++] = static_cast<uint8_t>(npps);
         for (uint32_t i = 0; i < sets.count; ++i) {
             if (sets.type[i] != pass) continue;
-            Put16(d + k, sets.size[i]);
+            PutBe16(d + k, sets.size[i]);
             std::memcpy(d + k + 2, sets.nal[i], sets.size[i]);
             k += 2 + sets.size[i];
         }

@@ -3,6 +3,7 @@
 #include "sample/samplegen.h"
 
 #include "media_internal.h"
+#include "platform/bytes.h"
 #include "platform/file.h"
 
 #include <fcntl.h>
@@ -107,21 +108,13 @@ uint64_t Fnv1a(const std::vector<uint8_t>& bytes, uint64_t h = 14695981039346656
     return h;
 }
 
-uint32_t GetBE(const uint8_t* p, int bytes) {
-    uint32_t v = 0;
-    for (int i = 0; i < bytes; ++i) v = (v << 8) | p[i];
-    return v;
-}
-
-void PutBE16(std::vector<uint8_t>& out, size_t v) {
-    out.push_back(static_cast<uint8_t>((v >> 8) & 0xff));
-    out.push_back(static_cast<uint8_t>(v & 0xff));
-}
+using platform::Be16;
+using platform::Be32;
 
 void PutSegment(std::vector<uint8_t>& out, uint8_t marker, const std::vector<uint8_t>& payload) {
     out.push_back(0xFF);
     out.push_back(marker);
-    PutBE16(out, payload.size() + 2);
+    platform::AppendBe16(out, static_cast<uint32_t>(payload.size() + 2));
     out.insert(out.end(), payload.begin(), payload.end());
 }
 
@@ -140,7 +133,7 @@ bool PictureSegments(const std::vector<uint8_t>& jpg, int width, int height,
             const size_t n = jpg.size();
             return sawSof0 && jpg[n - 2] == 0xFF && jpg[n - 1] == 0xD9;
         }
-        const size_t len = GetBE(&jpg[pos + 2], 2);
+        const size_t len = Be16(&jpg[pos + 2]);
         if (len < 2 || pos + 2 + len > jpg.size()) return false;
         // Only baseline pictures are wanted.
         if (m > 0xC0 && m <= 0xCF && m != 0xC4 && m != 0xC8 && m != 0xCC) return false;
@@ -153,8 +146,8 @@ bool PictureSegments(const std::vector<uint8_t>& jpg, int width, int height,
             if (len < 8) return false;
             sawSof0 = true;
             uint8_t* sof = &out[out.size() - len - 2];
-            if (GetBE(sof + 5, 2) != static_cast<uint32_t>(height + height % 2) ||
-                GetBE(sof + 7, 2) != static_cast<uint32_t>(width + width % 2)) {
+            if (Be16(sof + 5) != static_cast<uint32_t>(height + height % 2) ||
+                Be16(sof + 7) != static_cast<uint32_t>(width + width % 2)) {
                 return false;
             }
             sof[5] = static_cast<uint8_t>(height >> 8);
@@ -197,12 +190,12 @@ bool SplitBoxes(const uint8_t* p, size_t n, std::vector<RawBox>& out) {
         if (n - pos < 8) return false;
         RawBox b;
         b.start = pos;
-        uint64_t size = GetBE(p + pos, 4);
+        uint64_t size = Be32(p + pos);
         std::memcpy(b.type, p + pos + 4, 4);
         b.header = 8;
         if (size == 1) {
             if (n - pos < 16) return false;
-            size = (uint64_t{GetBE(p + pos + 8, 4)} << 32) | GetBE(p + pos + 12, 4);
+            size = (uint64_t{Be32(p + pos + 8)} << 32) | Be32(p + pos + 12);
             b.header = 16;
         } else if (size == 0) {
             size = n - pos;

@@ -1,6 +1,8 @@
 // Calibration records, the enciphered trailer and small box helpers.
 #include "sample/samplegen.h"
 
+#include "platform/bytes.h"
+
 #include <algorithm>
 
 #include <openssl/evp.h>
@@ -15,27 +17,18 @@ constexpr char kBadMarker[] = "QUARTZNEBULAFORX";
 constexpr char kKey[] = "5830194726058371";
 constexpr size_t kMarkerLen = 16;
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v & 0xff));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>((v >> (8 * i)) & 0xff));
-}
-
-void StoreU32(uint8_t* p, uint32_t v) {
-    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>((v >> (8 * i)) & 0xff);
-}
+using platform::AppendLe16;
+using platform::AppendLe32;
+using platform::PutLe32;
 
 void StoreF32(uint8_t* p, float f) {
     uint32_t v;
     std::memcpy(&v, &f, sizeof v);
-    StoreU32(p, v);
+    PutLe32(p, v);
 }
 
 void StoreI32(uint8_t* p, int32_t i) {
-    StoreU32(p, static_cast<uint32_t>(i));
+    PutLe32(p, static_cast<uint32_t>(i));
 }
 
 void PutBE(std::vector<uint8_t>& out, uint64_t v, int bytes) {
@@ -154,19 +147,19 @@ std::vector<uint8_t> BuildTrailer(const TrailerSpec& want) {
     try {
         // Plaintext: header (total, count, reserved) followed by the records.
         std::vector<uint8_t> plain;
-        PutU32(plain, 0);
-        PutU32(plain, static_cast<uint32_t>(want.declaredCount >= 0 ? want.declaredCount
-                                                                    : want.records.size()));
-        PutU32(plain, 0);
+        AppendLe32(plain, 0);
+        AppendLe32(plain, static_cast<uint32_t>(want.declaredCount >= 0 ? want.declaredCount
+                                                                        : want.records.size()));
+        AppendLe32(plain, 0);
         for (const Record& rec : want.records) {
-            PutU16(plain, rec.type);
-            PutU16(plain, static_cast<uint16_t>(rec.lengthField >= 0 ? rec.lengthField
-                                                                     : rec.value.size()));
+            AppendLe16(plain, rec.type);
+            AppendLe16(plain, static_cast<uint16_t>(rec.lengthField >= 0 ? rec.lengthField
+                                                                         : rec.value.size()));
             plain.insert(plain.end(), rec.value.begin(), rec.value.end());
         }
-        StoreU32(plain.data(),
-                 static_cast<uint32_t>(want.declaredTotal >= 0 ? want.declaredTotal
-                                                               : kMarkerLen + plain.size()));
+        PutLe32(plain.data(),
+                static_cast<uint32_t>(want.declaredTotal >= 0 ? want.declaredTotal
+                                                              : kMarkerLen + plain.size()));
 
         const size_t padCount = 16 - plain.size() % 16;
         plain.insert(plain.end(), padCount, static_cast<uint8_t>(padCount));

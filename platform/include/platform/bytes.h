@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace platform {
 
@@ -36,6 +37,14 @@ inline uint64_t Be64(const uint8_t* p) {
     return (uint64_t{Be32(p)} << 32) | Be32(p + 4);
 }
 
+inline void PutLe16(uint8_t* p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void PutLe32(uint8_t* p, uint32_t v) {
+    PutLe16(p, v);
+    PutLe16(p + 2, v >> 16);
+}
 inline void PutBe16(uint8_t* p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
@@ -49,6 +58,24 @@ inline void PutBe32(uint8_t* p, uint32_t v) {
 inline void PutBe64(uint8_t* p, uint64_t v) {
     PutBe32(p, static_cast<uint32_t>(v >> 32));
     PutBe32(p + 4, static_cast<uint32_t>(v));
+}
+
+// The same writes appended to a growing buffer.
+inline void AppendLe16(std::vector<uint8_t>& out, uint32_t v) {
+    out.resize(out.size() + 2);
+    PutLe16(&out[out.size() - 2], v);
+}
+inline void AppendLe32(std::vector<uint8_t>& out, uint32_t v) {
+    out.resize(out.size() + 4);
+    PutLe32(&out[out.size() - 4], v);
+}
+inline void AppendBe16(std::vector<uint8_t>& out, uint32_t v) {
+    out.resize(out.size() + 2);
+    PutBe16(&out[out.size() - 2], v);
+}
+inline void AppendBe32(std::vector<uint8_t>& out, uint32_t v) {
+    out.resize(out.size() + 4);
+    PutBe32(&out[out.size() - 4], v);
 }
 
 // Truncation toward zero that stays defined for NaN and out-of-range values
