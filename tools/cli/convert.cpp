@@ -9,54 +9,18 @@
 #include <vector>
 
 #include "convert/convert_api.h"
+#include "convert/convert_client.h"
 #include "platform/file.h"
-#include "platform/library.h"
 
 namespace {
 
-constexpr char kLibraryName[] = "liborbivueconvert.so";
-
-struct ConvertLibrary {
-    platform::SharedLibrary lib;
-    SynthTransFn synthTrans = nullptr;
-    StopTranscodingFn stop = nullptr;
-    SetPositionCallbackFn setPositionCallback = nullptr;
-    ConvertFramesDoneFn framesDone = nullptr;  // optional
-
-    // Next to the executable (../lib), then where the build put it.
-    bool Load() {
-        std::vector<std::string> candidates;
-        char self[4096];
-        const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-        if (n > 0) {
-            std::string dir(self, static_cast<size_t>(n));
-            dir = dir.substr(0, dir.rfind('/'));
-            candidates.push_back(dir + "/../lib/" + kLibraryName);
-            candidates.push_back(dir + "/" + kLibraryName);
-        }
-#ifdef ORBIVUE_CONVERT_LIBRARY
-        candidates.push_back(ORBIVUE_CONVERT_LIBRARY);
-#endif
-        for (const std::string& c : candidates) {
-            if (platform::FileExists(c.c_str()) && lib.Load(c.c_str()) == 0) break;
-        }
-        if (!lib.IsLoaded()) {
-            std::fprintf(stderr, "orbivue-cli: cannot load %s\n", kLibraryName);
-            return false;
-        }
-        const platform::SymbolSlot table[] = {
-            {"synth_trans", reinterpret_cast<void**>(&synthTrans)},
-            {"stop_transcoding", reinterpret_cast<void**>(&stop)},
-            {"setposition_callback", reinterpret_cast<void**>(&setPositionCallback)},
-        };
-        if (lib.Bind(table, 3) != 0) {
-            std::fprintf(stderr, "orbivue-cli: %s lacks an entry point\n", kLibraryName);
-            return false;
-        }
-        framesDone = reinterpret_cast<ConvertFramesDoneFn>(lib.Find("orbivue_convert_frames"));
-        return true;
-    }
-};
+// Loads the conversion library; says why not on standard error.
+bool LoadLibrary(ConvertClient* lib) {
+    std::string error;
+    if (lib->Load(&error)) return true;
+    std::fprintf(stderr, "orbivue-cli: %s\n", error.c_str());
+    return false;
+}
 
 struct ProgressLine {
     ConvertFramesDoneFn framesDone = nullptr;
@@ -97,7 +61,7 @@ void OnProgress(float percent, void* user) {
     std::fflush(stderr);
 }
 
-int Call(ConvertLibrary* lib, std::vector<std::string> vec, int rotation, int high) {
+int Call(ConvertClient* lib, std::vector<std::string> vec, int rotation, int high) {
     ProgressLine progress;
     progress.framesDone = lib->framesDone;
     progress.tty = isatty(STDERR_FILENO) != 0;
@@ -146,8 +110,8 @@ int RunConvert(const std::vector<std::string>& args) {
                    stderr);
         return 2;
     }
-    ConvertLibrary lib;
-    if (!lib.Load()) return 1;
+    ConvertClient lib;
+    if (!LoadLibrary(&lib)) return 1;
     const int r = Call(&lib, vec, rotation, high);
     std::printf("result: %d\n", r);
     return r == 0 ? 0 : 1;
@@ -158,8 +122,8 @@ int RunMerge(const std::vector<std::string>& args) {
         std::fputs("usage: orbivue-cli merge OUTPUT INPUT...\n", stderr);
         return 2;
     }
-    ConvertLibrary lib;
-    if (!lib.Load()) return 1;
+    ConvertClient lib;
+    if (!LoadLibrary(&lib)) return 1;
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     if (dir.back() != '/') dir.push_back('/');
