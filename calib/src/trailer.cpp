@@ -137,8 +137,21 @@ int ReadCalibrationTrailer(platform::ByteSource& src, TrailerContainer container
 
 int ReadCameraTypeFrom(platform::ByteSource& src) {
     CalibrationTrailer trailer;
-    int status = ReadCalibrationTrailer(src, kTrailerInMp4, &trailer);
-    if (status == kTrailerNoData) status = ReadCalibrationTrailer(src, kTrailerInJpeg, &trailer);
+    TrailerContainer found;
+    const int status = ReadAnyCalibrationTrailer(src, &trailer, &found);
+    return CameraTypeOfTrailer(status, trailer);
+}
+
+int ReadAnyCalibrationTrailer(platform::ByteSource& src, CalibrationTrailer* out,
+                              TrailerContainer* found) {
+    *found = kTrailerInMp4;
+    const int status = ReadCalibrationTrailer(src, kTrailerInMp4, out);
+    if (status != kTrailerNoData) return status;
+    *found = kTrailerInJpeg;
+    return ReadCalibrationTrailer(src, kTrailerInJpeg, out);
+}
+
+int CameraTypeOfTrailer(int status, const CalibrationTrailer& trailer) {
     if (status == kTrailerDecipherFailed) return kCalibTypeDecipherFailed;
     if (status != kTrailerOk) return kCalibNoPath;
 
@@ -165,9 +178,14 @@ int ReadCameraType(const char* path) {
 
 int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container, int width,
                                   int height, float* mesh) {
-    const int noData = container == kTrailerInJpeg ? kCalibNoPhotoData : kCalibNoVideoData;
     CalibrationTrailer trailer;
     const int status = ReadCalibrationTrailer(src, container, &trailer);
+    return SingleLensCalibrationOfTrailer(status, trailer, container, width, height, mesh);
+}
+
+int SingleLensCalibrationOfTrailer(int status, const CalibrationTrailer& trailer,
+                                   TrailerContainer container, int width, int height, float* mesh) {
+    const int noData = container == kTrailerInJpeg ? kCalibNoPhotoData : kCalibNoVideoData;
     if (status != kTrailerOk) return LensReaderCode(status, noData);
     if (FindRecord(trailer.table, kTypeCameraType) == nullptr) {
         std::printf("could not find camera type\n");
@@ -239,6 +257,12 @@ int ReadDualLensCalibrationFrom(platform::ByteSource& src, TrailerContainer cont
     if (int64_t{width} != 2 * int64_t{height}) return kCalibFrameNotTwoToOne;
     CalibrationTrailer trailer;
     const int status = ReadCalibrationTrailer(src, container, &trailer);
+    return DualLensCalibrationOfTrailer(status, trailer, width, height, meshA, meshB);
+}
+
+int DualLensCalibrationOfTrailer(int status, const CalibrationTrailer& trailer, int width,
+                                 int height, float* meshA, float* meshB) {
+    if (int64_t{width} != 2 * int64_t{height}) return kCalibFrameNotTwoToOne;
     if (status != kTrailerOk) return LensReaderCode(status, kCalibNoVideoData);
     if (FindRecord(trailer.table, kTypeCameraType) == nullptr) return kCalibNoCameraType;
     const CalibrationRecord* lens = FindRecord(trailer.table, kTypeLensRecord);

@@ -1,5 +1,6 @@
 #include "player/probe.h"
 
+#include <algorithm>
 #include <new>
 
 #include "calib/spherical.h"
@@ -11,34 +12,58 @@ CMediaProbe::~CMediaProbe() {
     delete[] m_pMeshB;
 }
 
-int CMediaProbe::Probe(bool isPhoto, const char* path) {
+int CMediaProbe::Run(bool isPhoto, const char* path, bool inspect) {
     // Narrow paths are UTF-8 here, so the path goes to the readers as it is.
     m_nCalibResult = -1;
-    m_nCameraType = ReadCameraType(path);
+    m_nSpherical = -1;
+    platform::FileReader file;
+    const bool opened = path != nullptr && path[0] != '\0' && file.Open(path) == 0;
+    CalibrationTrailer trailer;
+    TrailerContainer found = kTrailerInMp4;
+    const int status =
+        opened ? ReadAnyCalibrationTrailer(file, &trailer, &found) : int{kTrailerNoData};
+    m_nCameraType = opened ? CameraTypeOfTrailer(status, trailer) : int{kCalibNoPath};
     m_nWidth = 0;
     m_nHeight = 0;
     if (m_pSizes != nullptr) m_pSizes->FrameSize(path, isPhoto, &m_nWidth, &m_nHeight);
     m_nViewMode = m_nCameraType == 1 ? 3 : 2;
-    if (!isPhoto && m_nWidth > 1920) return kProbeTooWide;
+    const bool isCamera = m_nCameraType == 1 || m_nCameraType == 2;
+    if (inspect) {
+        m_nSpherical = opened ? IsSphericalVideoFrom(file) : 0;
+        for (float* mesh : {m_pMeshA, m_pMeshB}) {
+            if (mesh != nullptr) std::fill(mesh, mesh + kStitchMeshFloats, 0.0f);
+        }
+    }
+    const bool tooWide = !isPhoto && m_nWidth > 1920;
     // Without a picture size nothing can be mapped or checked for 2:1.
-    if (m_nWidth <= 0 || m_nHeight <= 0) return kProbeRefused;
+    const bool noSize = m_nWidth <= 0 || m_nHeight <= 0;
+    if (!inspect && (tooWide || noSize)) return tooWide ? kProbeTooWide : kProbeRefused;
 
-    if (m_nCameraType == 1 || m_nCameraType == 2) {
+    if (isCamera) {
         if (m_pMeshA == nullptr) m_pMeshA = new (std::nothrow) float[kStitchMeshFloats]();
         if (m_pMeshB == nullptr) m_pMeshB = new (std::nothrow) float[kStitchMeshFloats]();
         if (m_pMeshA == nullptr || m_pMeshB == nullptr) return kProbeNoMemory;
-        if (m_nCameraType == 1) {
-            m_nCalibResult =
-                isPhoto ? ReadSingleLensCalibrationFromPhoto(path, m_nWidth, m_nHeight, m_pMeshA)
-                        : ReadSingleLensCalibrationFromVideo(path, m_nWidth, m_nHeight, m_pMeshA);
-        } else {
-            m_nCalibResult = isPhoto ? ReadDualLensCalibrationFromPhoto(path, m_nWidth, m_nHeight,
-                                                                        m_pMeshA, m_pMeshB)
-                                     : ReadDualLensCalibrationFromVideo(path, m_nWidth, m_nHeight,
-                                                                        m_pMeshA, m_pMeshB);
+        // The lens is read from the container of the file's kind: the trailer
+        // already read when it came from there.
+        const TrailerContainer wanted = isPhoto ? kTrailerInJpeg : kTrailerInMp4;
+        int lensStatus = status;
+        if (wanted != found) {
+            // A video's trailer found only in a JPEG segment: no video data. A
+            // photo whose MP4 data held the trailer: read its JPEG segment.
+            lensStatus = wanted == kTrailerInMp4
+                             ? int{kTrailerNoData}
+                             : ReadCalibrationTrailer(file, kTrailerInJpeg, &trailer);
         }
-        return m_nCalibResult >= 1000 ? kProbeRefused : kProbeOk;
+        m_nCalibResult = m_nCameraType == 1
+                             ? SingleLensCalibrationOfTrailer(lensStatus, trailer, wanted, m_nWidth,
+                                                              m_nHeight, m_pMeshA)
+                             : DualLensCalibrationOfTrailer(lensStatus, trailer, m_nWidth,
+                                                            m_nHeight, m_pMeshA, m_pMeshB);
     }
+    if (tooWide) return kProbeTooWide;
+    if (noSize) return kProbeRefused;
+    if (isCamera) return m_nCalibResult >= 1000 ? kProbeRefused : kProbeOk;
     if (isPhoto) return m_nWidth == 2 * m_nHeight ? kProbeOk : kProbeRefused;
-    return IsSphericalVideo(path) == 1 ? kProbeOk : kProbeRefused;
+    if (m_nSpherical < 0) m_nSpherical = IsSphericalVideoFrom(file);
+    return m_nSpherical == 1 ? kProbeOk : kProbeRefused;
 }

@@ -3,9 +3,8 @@
 #include <strings.h>
 #include <cstdio>
 #include <cstring>
-#include <memory>
+#include <vector>
 
-#include "calib/spherical.h"
 #include "calib/trailer.h"
 #include "lens/mesh.h"
 #include "player/mediainfo.h"
@@ -83,31 +82,17 @@ int RunInfo(const std::vector<std::string>& args) {
     const IFrameSizeSource* sizes = haveFrame ? static_cast<const IFrameSizeSource*>(&fixedSize)
                                               : static_cast<const IFrameSizeSource*>(&mediaInfo);
     CMediaProbe probe(sizes);
-    std::unique_ptr<float[]> meshA(new float[kStitchMeshFloats]);
-    std::unique_ptr<float[]> meshB(new float[kStitchMeshFloats]);
 
     bool allShown = true;
     for (const std::string& file : files) {
         const char* path = file.c_str();
         const bool isPhoto = kind == Kind::ByName ? IsPhotoName(file) : kind == Kind::Photo;
-        std::fill(meshA.get(), meshA.get() + kStitchMeshFloats, 0.0f);
-        std::fill(meshB.get(), meshB.get() + kStitchMeshFloats, 0.0f);
-
-        const int cameraType = ReadCameraType(path);
-        int w = 0, h = 0;
-        sizes->FrameSize(path, isPhoto, &w, &h);
-        int calib = -1;
-        if (cameraType == 1) {
-            calib = isPhoto ? ReadSingleLensCalibrationFromPhoto(path, w, h, meshA.get())
-                            : ReadSingleLensCalibrationFromVideo(path, w, h, meshA.get());
-        } else if (cameraType == 2) {
-            calib = isPhoto
-                        ? ReadDualLensCalibrationFromPhoto(path, w, h, meshA.get(), meshB.get())
-                        : ReadDualLensCalibrationFromVideo(path, w, h, meshA.get(), meshB.get());
-        }
+        const int result = probe.Inspect(isPhoto, path);
+        const int cameraType = probe.m_nCameraType;
+        const int calib = probe.m_nCalibResult;
         std::printf("file: %s\n", path);
         std::printf("camera_type: %d\n", cameraType);
-        std::printf("frame: %dx%d\n", w, h);
+        std::printf("frame: %dx%d\n", probe.m_nWidth, probe.m_nHeight);
         if (cameraType == 1 || cameraType == 2) {
             std::printf("calibration: %d\n", calib);
         } else {
@@ -117,13 +102,16 @@ int RunInfo(const std::vector<std::string>& args) {
             const LensCircle c = CurrentLensCircle();
             std::printf("lens_circle: %d %d %.4f\n", c.x, c.y, static_cast<double>(c.r));
         }
-        std::printf("spherical: %d\n", IsSphericalVideo(path));
-        const int result = probe.Probe(isPhoto, path);
+        std::printf("spherical: %d\n", probe.m_nSpherical);
         std::printf("probe: %d\n", result);
         std::fflush(stdout);
         if (result != 0) allShown = false;
     }
-    if (!meshOut.empty() && !WriteMeshes(meshOut, meshA.get(), meshB.get())) {
+    // The meshes of the last file; zeros where it had none.
+    const std::vector<float> zeros(kStitchMeshFloats, 0.0f);
+    const float* meshA = probe.m_pMeshA != nullptr ? probe.m_pMeshA : zeros.data();
+    const float* meshB = probe.m_pMeshB != nullptr ? probe.m_pMeshB : zeros.data();
+    if (!meshOut.empty() && !WriteMeshes(meshOut, meshA, meshB)) {
         std::fprintf(stderr, "orbivue-cli info: cannot write '%s'\n", meshOut.c_str());
         return 1;
     }

@@ -80,6 +80,19 @@ int ReadSingleLensCalibrationFrom(platform::ByteSource& src, TrailerContainer co
 int ReadDualLensCalibrationFrom(platform::ByteSource& src, TrailerContainer container, int width,
                                 int height, float* meshA, float* meshB);
 
+// The same steps on a trailer already read (status: its TrailerStatus), so
+// that a caller reads and deciphers a file once for the camera type and the
+// lens.
+// Reads the trailer from the MP4 user data, else from the JPEG Exif segment
+// (the camera-type reader's order); *found names the container tried last.
+int ReadAnyCalibrationTrailer(platform::ByteSource& src, CalibrationTrailer* out,
+                              TrailerContainer* found);
+int CameraTypeOfTrailer(int status, const CalibrationTrailer& trailer);
+int SingleLensCalibrationOfTrailer(int status, const CalibrationTrailer& trailer,
+                                   TrailerContainer container, int width, int height, float* mesh);
+int DualLensCalibrationOfTrailer(int status, const CalibrationTrailer& trailer, int width,
+                                 int height, float* meshA, float* meshB);
+
 // --- Process-wide single-lens circle ------------------------------------------
 
 struct LensCircle {

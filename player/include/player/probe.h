@@ -2,6 +2,7 @@
 // size and lens calibration, or an already stitched picture.
 #pragma once
 
+#include "platform/file.h"
 #include "player/mediainfo.h"
 
 enum ProbeResult {
@@ -21,17 +22,26 @@ class CMediaProbe {
     CMediaProbe(const CMediaProbe&) = delete;
     CMediaProbe& operator=(const CMediaProbe&) = delete;
 
-    // Returns a ProbeResult; fills the fields below.
-    int Probe(bool isPhoto, const char* path);
+    // Returns a ProbeResult; fills the fields below. The file is opened and
+    // its trailer read and deciphered once.
+    int Probe(bool isPhoto, const char* path) { return Run(isPhoto, path, false); }
+    // The same result, for a report of the file: the lens is read also when
+    // the size refuses the file, the mesh buffers are cleared first (so they
+    // hold this file's meshes or zeros), and the spherical flag is always set.
+    int Inspect(bool isPhoto, const char* path) { return Run(isPhoto, path, true); }
 
     int m_nCameraType = 0;  // 1, 2, or the camera-type reader's error code
     int m_nWidth = 0;       // picture size from the size source
     int m_nHeight = 0;
     int m_nViewMode = -1;       // 3 for a single-lens camera, else 2
     int m_nCalibResult = -1;    // the lens reader's result, -1 when none ran
+    int m_nSpherical = -1;      // IsSphericalVideo of the file, -1 when not checked
     float* m_pMeshA = nullptr;  // StitchMesh buffers (18824 floats each)
     float* m_pMeshB = nullptr;
 
   private:
+    int Run(bool isPhoto, const char* path, bool inspect);
+    int ReadLens(bool isPhoto, platform::ByteSource& file);
+
     const IFrameSizeSource* m_pSizes;
 };
