@@ -13,7 +13,7 @@
 
 namespace convert {
 
-// Set by stop_transcoding from any thread, polled by every thread of a job.
+// Set by stop_transcoding from any thread, read by every thread of a job.
 std::atomic<bool> g_stop{false};
 // Written by the converting thread, read by any caller of the frame count.
 std::atomic<int64_t> g_framesDone{0};
@@ -143,6 +143,31 @@ void ReportProgress(float percent) {
     if (g_callback != nullptr) g_callback(percent, g_callbackUser);
 }
 
+namespace {
+
+// The running job's waits; both pointers guarded by g_wakerMutex.
+std::mutex g_wakerMutex;
+std::mutex* g_waitMutex = nullptr;
+std::condition_variable* g_waitChanged = nullptr;
+
+}  // namespace
+
+void SetStopWaker(std::mutex* mutex, std::condition_variable* changed) {
+    std::lock_guard<std::mutex> lock(g_wakerMutex);
+    g_waitMutex = mutex;
+    g_waitChanged = changed;
+}
+
+void RequestStop() {
+    g_stop.store(true);
+    std::lock_guard<std::mutex> lock(g_wakerMutex);
+    if (g_waitMutex == nullptr) return;
+    // Taking the job's mutex orders the flag before any waiter's next check,
+    // so no wait can miss it.
+    std::lock_guard<std::mutex> jobLock(*g_waitMutex);
+    g_waitChanged->notify_all();
+}
+
 int FinishOutput(Mp4Output* out, int result) {
     const int finished = out->Finish(result == kConvertOk);
     if (result != kConvertOk || finished == kMp4OutputOk) return result;
@@ -165,7 +190,7 @@ CONVERT_EXPORT int synth_trans(int count, char** argv, int rotation, int reserve
 }
 
 CONVERT_EXPORT void stop_transcoding(void) {
-    g_stop.store(true);
+    convert::RequestStop();
 }
 
 CONVERT_EXPORT void setposition_callback(ConvertPositionCallback callback, void* user) {

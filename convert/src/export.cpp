@@ -34,7 +34,6 @@ namespace convert {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kPoll = std::chrono::milliseconds(20);  // waits notice a stop this often
 
 struct Frame {
     int64_t index = 0;  // order of output
@@ -188,7 +187,7 @@ void DecodeLoop(const ExportJob& job, Source* s, double outFps, Pipeline* p) {
                 {
                     std::unique_lock<std::mutex> lock(p->mutex);
                     while (!p->Stopping() && p->decoded.size() >= static_cast<size_t>(p->limit)) {
-                        p->changed.wait_for(lock, kPoll);
+                        p->changed.wait(lock);
                     }
                     if (p->Stopping()) {
                         av_frame_unref(frame);
@@ -230,7 +229,7 @@ void StitchLoop(const CStitchRemap* remap, size_t outSize, Pipeline* p) {
             std::unique_lock<std::mutex> lock(p->mutex);
             while (!p->Stopping() && (p->decoded.empty() || p->inFlight >= p->limit) &&
                    !(p->decodeDone && p->decoded.empty())) {
-                p->changed.wait_for(lock, kPoll);
+                p->changed.wait(lock);
             }
             if (p->Stopping() || p->decoded.empty()) return;
             f = std::move(p->decoded.front());
@@ -414,7 +413,7 @@ int EncodeAndWrite(const ExportJob& job, const Source& src, double outFps, int o
                     break;
                 }
                 if (p->decodeDone && p->decoded.empty() && p->inFlight == 0) break;
-                p->changed.wait_for(lock, kPoll);
+                p->changed.wait(lock);
             }
         }
         if (!f) break;  // every frame is through
@@ -465,6 +464,7 @@ int RunExport(const ExportJob& job) {
         r = kConvertWriteFailed;
     } else {
         Pipeline p;
+        SetStopWaker(&p.mutex, &p.changed);
         const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
         const int workers = job.stitch ? static_cast<int>(std::clamp(cores / 4, 1u, 4u)) : 1;
         p.limit = 2 * workers + 4;
@@ -481,6 +481,7 @@ int RunExport(const ExportJob& job) {
         }
         decoder.join();
         for (std::thread& t : stitchers) t.join();
+        SetStopWaker(nullptr, nullptr);
     }
     r = FinishOutput(&out, r);
     if (r == kConvertOk) ReportProgress(100);

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,12 @@ namespace convert {
 extern std::atomic<bool> g_stop;
 // Frames written by the running or the last job.
 extern std::atomic<int64_t> g_framesDone;
+
+// The waits of the running job, woken when a stop is requested: a job
+// registers its mutex and condition while its threads may wait on them.
+void SetStopWaker(std::mutex* mutex, std::condition_variable* changed);
+// Raises g_stop and wakes the running job's waits.
+void RequestStop();
 
 // Hands the percent to the registered callback, if any.
 void ReportProgress(float percent);

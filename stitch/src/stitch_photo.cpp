@@ -5,13 +5,13 @@
 #include <cmath>
 #include <cstring>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "calib/trailer.h"
 #include "jpeg/jpeg.h"
 #include "lens/geometry.h"
 #include "platform/bytes.h"
+#include "platform/worker_pool.h"
 #include "stitch/stitch.h"
 
 using namespace platform;
@@ -41,25 +41,11 @@ struct Planes {
     }
 };
 
-// Runs body(first, last) over [0, count) in contiguous slices, one per core.
+// Runs body(first, last) over [0, count) in contiguous slices on the shared
+// worker pool; short loops stay on the calling thread.
 template <typename Body>
 void ParallelRanges(int count, const Body& body) {
-    unsigned n = std::thread::hardware_concurrency();
-    if (n == 0) n = 1;
-    if (n > 8) n = 8;
-    if (count < 32 || n == 1) {
-        body(0, count);
-        return;
-    }
-    const int slice = (count + static_cast<int>(n) - 1) / static_cast<int>(n);
-    std::vector<std::thread> workers;
-    for (unsigned t = 1; t < n; ++t) {
-        const int first = static_cast<int>(t) * slice;
-        const int last = std::min(count, first + slice);
-        if (first < last) workers.emplace_back([&body, first, last] { body(first, last); });
-    }
-    body(0, std::min(count, slice));
-    for (auto& w : workers) w.join();
+    platform::WorkerPool::Shared().ParallelFor(count, 32, body);
 }
 
 // Limits to [0, upper], upper bound first; NaN becomes 0.
