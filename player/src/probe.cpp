@@ -6,6 +6,7 @@
 #include "calib/spherical.h"
 #include "calib/trailer.h"
 #include "lens/mesh.h"
+#include "render/views.h"
 
 CMediaProbe::~CMediaProbe() {
     delete[] m_pMeshA;
@@ -26,7 +27,7 @@ int CMediaProbe::Run(bool isPhoto, const char* path, bool inspect) {
     m_nWidth = 0;
     m_nHeight = 0;
     if (m_pSizes != nullptr) m_pSizes->FrameSize(path, isPhoto, &m_nWidth, &m_nHeight);
-    m_nViewMode = m_nCameraType == 1 ? 3 : 2;
+    m_nViewMode = m_nCameraType == 1 ? ViewHalfBall : ViewLittlePlanet;
     const bool isCamera = m_nCameraType == 1 || m_nCameraType == 2;
     if (inspect) {
         m_nSpherical = opened ? IsSphericalVideoFrom(file) : 0;

@@ -423,28 +423,28 @@ void CLayerModel::Update(bool flip) {
 
 // ----------------------------------------------------------------- the slots
 
-void CreateModels(CShapeModel* models[6], float diag) {
-    for (int i = 0; i < 6; ++i) models[i] = nullptr;
+void CreateModels(CShapeModel* models[kModelSlots], float diag) {
+    for (int i = 0; i < kModelSlots; ++i) models[i] = nullptr;
     try {
-        models[0] = new CBallModel(diag);
+        models[ViewSphere] = new CBallModel(diag);
         auto* level = new CBallModel(diag);
         level->m_bLevel = true;
-        models[1] = level;
+        models[ViewSphereLevel] = level;
         auto* planet = new CBallModel(diag);
         planet->m_bPlanet = true;
         planet->m_fPitch -= 90.0f;
-        models[2] = planet;
-        models[3] = new CHalfBallModel(diag);
-        models[4] = new CIndomeModel(diag);
-        models[5] = new CLayerModel(diag);
+        models[ViewLittlePlanet] = planet;
+        models[ViewHalfBall] = new CHalfBallModel(diag);
+        models[ViewInDome] = new CIndomeModel(diag);
+        models[ViewLayer] = new CLayerModel(diag);
     } catch (...) {
         DeleteModels(models);
         throw;
     }
 }
 
-void DeleteModels(CShapeModel* models[6]) {
-    for (int i = 0; i < 6; ++i) {
+void DeleteModels(CShapeModel* models[kModelSlots]) {
+    for (int i = 0; i < kModelSlots; ++i) {
         delete models[i];
         models[i] = nullptr;
     }
@@ -461,15 +461,20 @@ void SetFovRange(CShapeModel* model, float minFov, float maxFov, float defaultFo
 
 }  // namespace
 
-void BuildModelsForSource(CShapeModel* models[6], int cameraType, int frameWidth, int frameHeight,
-                          const float* tableA, const float* tableB) {
+void BuildModelsForSource(CShapeModel* models[kModelSlots], int cameraType, int frameWidth,
+                          int frameHeight, const float* tableA, const float* tableB) {
     struct Slot {
         int index;
         float minFov, maxFov, defaultFov;
     };
-    const Slot dual[] = {{0, 70, 136, 136}, {1, 90, 90, 90}, {2, 100, 160, 160}};
-    const Slot single[] = {{3, 60, 134, 122}, {4, 60, 70, 65}, {5, 60, 90, 85}};
-    const Slot plain[] = {{0, 65, 126, 126}, {1, 80, 80, 80}, {2, 100, 160, 160}};
+    const Slot dual[] = {{ViewSphere, 70, 136, 136},
+                         {ViewSphereLevel, 90, 90, 90},
+                         {ViewLittlePlanet, 100, 160, 160}};
+    const Slot single[] = {
+        {ViewHalfBall, 60, 134, 122}, {ViewInDome, 60, 70, 65}, {ViewLayer, 60, 90, 85}};
+    const Slot plain[] = {{ViewSphere, 65, 126, 126},
+                          {ViewSphereLevel, 80, 80, 80},
+                          {ViewLittlePlanet, 100, 160, 160}};
 
     const Slot* slots = nullptr;
     const float* a = nullptr;
@@ -495,6 +500,6 @@ void BuildModelsForSource(CShapeModel* models[6], int cameraType, int frameWidth
         if (model == nullptr) continue;
         model->Build(a, count, frameWidth, frameHeight, b);
         SetFovRange(model, slots[i].minFov, slots[i].maxFov, slots[i].defaultFov);
-        if (slots[i].index == 2) model->SetEyeZ(planetEyeZ);
+        if (slots[i].index == ViewLittlePlanet) model->SetEyeZ(planetEyeZ);
     }
 }

@@ -17,25 +17,63 @@
 
 namespace {
 
-const char* const kPlainVertex =
-    "uniform mat4 u_MMatrix;\nuniform mat4 u_PMatrix;\nattribute vec4 a_Position;\nattribute vec2 "
-    "a_UV;\nvarying vec2 v_UV;\nvoid main()\n{\ngl_Position = u_PMatrix * u_MMatrix * "
-    "a_Position;\nv_UV = a_UV;\n}\n";
-const char* const kPlainFragment =
-    "varying vec2 v_UV;\nuniform sampler2D sTexture;\nconst float M_PI = 3.14159265358979;\nconst "
-    "float M_PI2 = M_PI/2.0;\nconst float M_2PI = M_PI*2.0;\nvoid main()\n{\ngl_FragColor = "
-    "texture2D(sTexture, v_UV);\n}\n";
-const char* const kStitchVertex =
-    "uniform mat4 u_MMatrix;\nuniform mat4 u_PMatrix;\nattribute vec4 a_Position;\nattribute vec2 "
-    "a_UV;\nattribute vec2 a_UVB;\nvarying vec2 v_UV;\nvarying vec2 v_UVB;\nvarying float "
-    "v_pos_x;\nvoid main()\n{\ngl_Position = u_PMatrix * u_MMatrix * a_Position;\nv_pos_x = "
-    "a_Position.x;\nv_UV = a_UV.xy;\nv_UVB = a_UVB.xy;\n}\n";
-const char* const kStitchFragment =
-    "varying vec2 v_UV;\nvarying vec2 v_UVB;\nvarying float v_pos_x;\nuniform sampler2D "
-    "sTexture;\nvoid main()\n{\nvec4 colA = texture2D(sTexture, v_UV);\nvec4 colB = "
-    "texture2D(sTexture, v_UVB);\ncolA.a = 1.0;\ncolB.a = 1.0;\nfloat alpha = 0.5 - (v_pos_x / "
-    "0.11);\nif (alpha <= 0.0) {\nalpha = 0.0;\n} else if (alpha >= 1.0) {\nalpha = "
-    "1.0;\n}gl_FragColor = colB * alpha + colA * (1.0 - alpha);\ngl_FragColor.a = 0.0;\n}\n";
+const char* const kPlainVertex = R"glsl(uniform mat4 u_MMatrix;
+uniform mat4 u_PMatrix;
+attribute vec4 a_Position;
+attribute vec2 a_UV;
+varying vec2 v_UV;
+void main()
+{
+    gl_Position = u_PMatrix * u_MMatrix * a_Position;
+    v_UV = a_UV;
+}
+)glsl";
+const char* const kPlainFragment = R"glsl(varying vec2 v_UV;
+uniform sampler2D sTexture;
+const float M_PI = 3.14159265358979;
+const float M_PI2 = M_PI/2.0;
+const float M_2PI = M_PI*2.0;
+void main()
+{
+    gl_FragColor = texture2D(sTexture, v_UV);
+}
+)glsl";
+const char* const kStitchVertex = R"glsl(uniform mat4 u_MMatrix;
+uniform mat4 u_PMatrix;
+attribute vec4 a_Position;
+attribute vec2 a_UV;
+attribute vec2 a_UVB;
+varying vec2 v_UV;
+varying vec2 v_UVB;
+varying float v_pos_x;
+void main()
+{
+    gl_Position = u_PMatrix * u_MMatrix * a_Position;
+    v_pos_x = a_Position.x;
+    v_UV = a_UV.xy;
+    v_UVB = a_UVB.xy;
+}
+)glsl";
+const char* const kStitchFragment = R"glsl(varying vec2 v_UV;
+varying vec2 v_UVB;
+varying float v_pos_x;
+uniform sampler2D sTexture;
+void main()
+{
+    vec4 colA = texture2D(sTexture, v_UV);
+    vec4 colB = texture2D(sTexture, v_UVB);
+    colA.a = 1.0;
+    colB.a = 1.0;
+    float alpha = 0.5 - (v_pos_x / 0.11);
+    if (alpha <= 0.0) {
+        alpha = 0.0;
+    } else if (alpha >= 1.0) {
+        alpha = 1.0;
+    }
+    gl_FragColor = colB * alpha + colA * (1.0 - alpha);
+    gl_FragColor.a = 0.0;
+}
+)glsl";
 
 const float kQuadPositions[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
 const float kQuadUV[8] = {1, 1, 0, 1, 1, 0, 0, 0};
@@ -244,24 +282,24 @@ void COpenglRender::ReleaseShaders() {
 
 void COpenglRender::SelectView(int index) {
     m_nView = index;
-    if (m_nBoundView >= 0 && m_nBoundView < 6) {
+    if (m_nBoundView >= 0 && m_nBoundView < kModelSlots) {
         m_pCurModel = m_pModels[m_nBoundView];
-    } else if (index >= 0 && index < 6) {
+    } else if (index >= 0 && index < kModelSlots) {
         m_pCurModel = m_pModels[index];
     }
 }
 
 void COpenglRender::SetFlip(bool flip) {
     m_bFlip = flip ? 1 : 0;
-    for (int s = 0; s < 4; ++s) {
+    for (int s = ViewSphere; s <= ViewHalfBall; ++s) {
         CShapeModel* m = m_pModels[s];
-        if (s < 3)
+        if (s < ViewHalfBall)
             static_cast<CBallModel*>(m)->m_bFlip = flip;
         else
             static_cast<CHalfBallModel*>(m)->m_bFlip = flip;
         m->m_fPitch += flip ? 180.0f : -180.0f;
     }
-    auto* dome = static_cast<CIndomeModel*>(m_pModels[4]);
+    auto* dome = static_cast<CIndomeModel*>(m_pModels[ViewInDome]);
     dome->m_bFlip = flip;
     dome->m_fPitch = flip ? 180.0f : 0.0f;
 }

@@ -55,8 +55,8 @@ int RunRender(const std::vector<std::string>& args) {
         const std::string& a = args[i];
         const bool hasValue = i + 1 < args.size();
         double v = 0;
-        if (a == "--view" && hasValue && ParseNumber(args[i + 1], &v) && v >= 0 && v <= 6 &&
-            v == static_cast<int>(v)) {
+        if (a == "--view" && hasValue && ParseNumber(args[i + 1], &v) && v >= ViewSphere &&
+            v <= ViewFlat && v == static_cast<int>(v)) {
             view = static_cast<int>(v);
             ++i;
         } else if (a == "--yaw" && hasValue && ParseNumber(args[i + 1], &yaw)) {

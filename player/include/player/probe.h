@@ -33,7 +33,7 @@ class CMediaProbe {
     int m_nCameraType = 0;  // 1, 2, or the camera-type reader's error code
     int m_nWidth = 0;       // picture size from the size source
     int m_nHeight = 0;
-    int m_nViewMode = -1;       // 3 for a single-lens camera, else 2
+    int m_nViewMode = -1;  // the first view: ViewHalfBall for a single lens, else ViewLittlePlanet
     int m_nCalibResult = -1;    // the lens reader's result, -1 when none ran
     int m_nSpherical = -1;      // IsSphericalVideo of the file, -1 when not checked
     float* m_pMeshA = nullptr;  // StitchMesh buffers (18824 floats each)

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "render/views.h"
+
 class CShapeModel {
   public:
     explicit CShapeModel(float diag);
@@ -156,14 +158,14 @@ class CLayerModel : public CShapeModel {
 
 // The six view slots in order: sphere, level sphere, little planet, cap,
 // dome, layer. On an allocation failure the ones already made are deleted.
-void CreateModels(CShapeModel* models[6], float diag);
+void CreateModels(CShapeModel* models[kModelSlots], float diag);
 
 // Deletes the six slots and clears them.
-void DeleteModels(CShapeModel* models[6]);
+void DeleteModels(CShapeModel* models[kModelSlots]);
 
 // Builds the slots that apply to the frame and sets their field-of-view
 // limits: camera type 2 slots 0..2 from both tables, type 1 slots 3..5 from
 // table A; an uncalibrated 2:1 frame slots 0..2 without tables. Null slots
 // are skipped; other frames build nothing.
-void BuildModelsForSource(CShapeModel* models[6], int cameraType, int frameWidth, int frameHeight,
-                          const float* tableA, const float* tableB);
+void BuildModelsForSource(CShapeModel* models[kModelSlots], int cameraType, int frameWidth,
+                          int frameHeight, const float* tableA, const float* tableB);

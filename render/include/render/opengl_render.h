@@ -9,17 +9,9 @@
 #include <mutex>
 #include <string>
 
-class CShapeModel;
+#include "render/views.h"
 
-enum {
-    ViewSphere = 0,
-    ViewSphereLevel = 1,
-    ViewLittlePlanet = 2,
-    ViewHalfBall = 3,
-    ViewInDome = 4,
-    ViewLayer = 5,
-    ViewFlat = 6,
-};
+class CShapeModel;
 
 enum { WM_REDRAW_VIEW = 1280, WM_RECORD_SAVED = 1292, WM_SCREENSHOT_SAVED = 1293 };
 
@@ -82,13 +74,19 @@ class COpenglRender {
     void Draw(const uint8_t* pixels);
     // Window thread: the next drawn frame is saved to path.
     void RequestSnapshot(const std::string& path);
+    // Window thread: hands every drawn frame (every second one when the
+    // recorder halves frames) to a recorder made by the hook and opened with
+    // the arguments. 0 recording; -1 a recording is already running; -2 no
+    // memory for the frame buffer; -3 no memory for the row buffer; -4 no
+    // recorder (no hook, or it made none); -6 the recorder's Open answered -6;
+    // -5 it failed otherwise. On a failure nothing is kept.
     int StartRecording(const char* sourcePath, const char* outputPath, int value);
     void StopRecording();
 
     // Members read by the engine, navigation and tests.
     int32_t m_nCameraType = 0;
     int32_t m_bStitch = 0;
-    CShapeModel* m_pModels[6] = {};
+    CShapeModel* m_pModels[kModelSlots] = {};
     CShapeModel* m_pCurModel = nullptr;
     std::atomic<int32_t> m_bFlip{0};             // written by the window thread
     std::atomic<int32_t> m_bSnapshotPending{0};  // set after m_strSnapshotPath, under m_lock
