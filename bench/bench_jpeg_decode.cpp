@@ -4,11 +4,10 @@
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
+#include "bench_util.h"
 #include "jpeg/jpeg.h"
 #include "platform/file.h"
 
@@ -17,31 +16,8 @@ namespace {
 constexpr int kWidth = 3008;
 constexpr int kHeight = 1504;
 
-// Interleaved RGB of a real photo when one is installed, else empty.
-std::vector<uint8_t> LoadRgb(const char* path, int* w, int* h) {
-    std::vector<uint8_t> rgb;
-    FILE* f = std::fopen(path, "rb");
-    if (f == nullptr) return rgb;
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&cinfo);
-    jpeg_stdio_src(&cinfo, f);
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    *w = static_cast<int>(cinfo.output_width);
-    *h = static_cast<int>(cinfo.output_height);
-    rgb.resize(static_cast<size_t>(*w) * static_cast<size_t>(*h) * 3);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = rgb.data() + static_cast<size_t>(cinfo.output_scanline) * *w * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    std::fclose(f);
-    return rgb;
-}
+using benchutil::TurboCompress;
+using benchutil::TurboDecompress;
 
 // The test photo: a real panorama scaled to size with a little sensor-like
 // noise, or a synthetic scene when none is installed; quality 90, 4:2:0.
@@ -49,8 +25,8 @@ const std::vector<uint8_t>& TestJpeg() {
     static std::vector<uint8_t> jpeg;
     if (!jpeg.empty()) return jpeg;
     int sw = 0, sh = 0;
-    const std::vector<uint8_t> src =
-        LoadRgb("/usr/share/hugin/xrc/data/help_en_EN/Big_ben_equirectangular.jpg", &sw, &sh);
+    const std::vector<uint8_t> src = benchutil::ReadJpegFile(
+        "/usr/share/hugin/xrc/data/help_en_EN/Big_ben_equirectangular.jpg", JCS_RGB, &sw, &sh);
     std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
     uint32_t noise = 12345;
     for (int y = 0; y < kHeight; ++y) {
@@ -78,26 +54,25 @@ const std::vector<uint8_t>& TestJpeg() {
             }
         }
     }
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = rgb.data() + static_cast<size_t>(cinfo.next_scanline) * kWidth * 3;
-        jpeg_write_scanlines(&cinfo, &row, 1);
+    {
+        TurboCompress c;
+        jpeg_compress_struct& cinfo = c.cinfo;
+        jpeg_mem_dest(&cinfo, &out, &outSize);
+        cinfo.image_width = kWidth;
+        cinfo.image_height = kHeight;
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, 90, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = rgb.data() + static_cast<size_t>(cinfo.next_scanline) * kWidth * 3;
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
     jpeg.assign(out, out + outSize);
     std::free(out);
     return jpeg;
@@ -112,10 +87,8 @@ struct PlanarBuffers {
 };
 
 void DecodeTurbo(const std::vector<uint8_t>& jpeg, PlanarBuffers& b) {
-    jpeg_decompress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_decompress(&cinfo);
+    TurboDecompress d;
+    jpeg_decompress_struct& cinfo = d.cinfo;
     jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
     jpeg_read_header(&cinfo, TRUE);
     cinfo.raw_data_out = TRUE;
@@ -131,7 +104,6 @@ void DecodeTurbo(const std::vector<uint8_t>& jpeg, PlanarBuffers& b) {
         jpeg_read_raw_data(&cinfo, planes, 16);
     }
     jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
 }
 
 bool DecodeOurs(const std::vector<uint8_t>& jpeg, PlanarBuffers& b) {
@@ -150,27 +122,15 @@ bool DecodeOurs(const std::vector<uint8_t>& jpeg, PlanarBuffers& b) {
     }
 }
 
-double g_turboSeconds = 0;  // per decode, once measured
-
-template <typename F>
-double SecondsPerCall(F&& f, int n) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / n;
-}
+benchutil::PeerTime g_turbo;  // per decode
 
 void BM_JpegDecode_LibjpegTurbo(benchmark::State& state) {
     const auto& jpeg = TestJpeg();
     PlanarBuffers b;
-    int64_t n = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    g_turbo.Record(benchutil::SecondsPerIteration(state, [&] {
         DecodeTurbo(jpeg, b);
         benchmark::DoNotOptimize(b.y.data());
-        ++n;
-    }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (n) g_turboSeconds = s / static_cast<double>(n);
+    }));
     state.counters["MB"] = static_cast<double>(jpeg.size()) / 1e6;
 }
 BENCHMARK(BM_JpegDecode_LibjpegTurbo)->Unit(benchmark::kMillisecond);
@@ -182,19 +142,14 @@ void BM_JpegDecode_Ours(benchmark::State& state) {
         state.SkipWithError("decode failed");
         return;
     }
-    int64_t n = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    const double ours = benchutil::SecondsPerIteration(state, [&] {
         DecodeOurs(jpeg, b);
         benchmark::DoNotOptimize(b.y.data());
-        ++n;
-    }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (g_turboSeconds == 0) {
+    });
+    g_turbo.ReportRatio(state, ours, [&] {
         PlanarBuffers t;
-        g_turboSeconds = SecondsPerCall([&] { DecodeTurbo(jpeg, t); }, 10);
-    }
-    if (n) state.counters["x_turbo"] = s / static_cast<double>(n) / g_turboSeconds;
+        return benchutil::SecondsPerCall([&] { DecodeTurbo(jpeg, t); }, 10);
+    });
 }
 BENCHMARK(BM_JpegDecode_Ours)->Unit(benchmark::kMillisecond);
 

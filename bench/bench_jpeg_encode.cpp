@@ -4,12 +4,11 @@
 #include <benchmark/benchmark.h>
 #include <jpeglib.h>
 
-#include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "bench_util.h"
 #include "jpeg/jpeg.h"
 #include "platform/file.h"
 
@@ -28,28 +27,9 @@ struct Planes {
 const Planes& TestPlanes() {
     static Planes p;
     if (!p.y.empty()) return p;
-    std::vector<uint8_t> src;
     int sw = 0, sh = 0;
-    if (FILE* f = std::fopen("/usr/share/xplanet/images/earth.jpg", "rb")) {
-        jpeg_decompress_struct cinfo;
-        jpeg_error_mgr err;
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_decompress(&cinfo);
-        jpeg_stdio_src(&cinfo, f);
-        jpeg_read_header(&cinfo, TRUE);
-        cinfo.out_color_space = JCS_YCbCr;
-        jpeg_start_decompress(&cinfo);
-        sw = static_cast<int>(cinfo.output_width);
-        sh = static_cast<int>(cinfo.output_height);
-        src.resize(static_cast<size_t>(sw) * sh * 3);
-        while (cinfo.output_scanline < cinfo.output_height) {
-            JSAMPROW row = src.data() + static_cast<size_t>(cinfo.output_scanline) * sw * 3;
-            jpeg_read_scanlines(&cinfo, &row, 1);
-        }
-        jpeg_finish_decompress(&cinfo);
-        jpeg_destroy_decompress(&cinfo);
-        std::fclose(f);
-    }
+    const std::vector<uint8_t> src =
+        benchutil::ReadJpegFile("/usr/share/xplanet/images/earth.jpg", JCS_YCbCr, &sw, &sh);
     std::vector<uint8_t> full(static_cast<size_t>(kWidth) * kHeight * 3);
     uint32_t noise = 12345;
     for (int y = 0; y < kHeight; ++y) {
@@ -119,39 +99,38 @@ size_t EncodeOurs(const Planes& p, std::vector<uint8_t>& buf) {
 }
 
 size_t EncodeTurbo(const Planes& p, std::vector<uint8_t>& buf) {
-    jpeg_compress_struct cinfo;
-    jpeg_error_mgr err;
-    cinfo.err = jpeg_std_error(&err);
-    jpeg_create_compress(&cinfo);
     unsigned char* out = buf.data();
     unsigned long outSize = static_cast<unsigned long>(buf.size());
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = kWidth;
-    cinfo.image_height = kHeight;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_YCbCr;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, kQuality, TRUE);
-    cinfo.raw_data_in = TRUE;
-    cinfo.comp_info[0].h_samp_factor = 2;
-    cinfo.comp_info[0].v_samp_factor = 2;
-    cinfo.dct_method = JDCT_ISLOW;
-    jpeg_start_compress(&cinfo, TRUE);
-    JSAMPROW yr[16], cbr[8], crr[8];
-    JSAMPARRAY planes[3] = {yr, cbr, crr};
-    constexpr int kCw = kWidth / 2;
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const unsigned row = cinfo.next_scanline;
-        for (unsigned i = 0; i < 16; ++i)
-            yr[i] = const_cast<uint8_t*>(p.y.data()) + static_cast<size_t>(row + i) * kWidth;
-        for (unsigned i = 0; i < 8; ++i) {
-            cbr[i] = const_cast<uint8_t*>(p.cb.data()) + static_cast<size_t>(row / 2 + i) * kCw;
-            crr[i] = const_cast<uint8_t*>(p.cr.data()) + static_cast<size_t>(row / 2 + i) * kCw;
+    {
+        benchutil::TurboCompress c;
+        jpeg_compress_struct& cinfo = c.cinfo;
+        jpeg_mem_dest(&cinfo, &out, &outSize);
+        cinfo.image_width = kWidth;
+        cinfo.image_height = kHeight;
+        cinfo.input_components = 3;
+        cinfo.in_color_space = JCS_YCbCr;
+        jpeg_set_defaults(&cinfo);
+        jpeg_set_quality(&cinfo, kQuality, TRUE);
+        cinfo.raw_data_in = TRUE;
+        cinfo.comp_info[0].h_samp_factor = 2;
+        cinfo.comp_info[0].v_samp_factor = 2;
+        cinfo.dct_method = JDCT_ISLOW;
+        jpeg_start_compress(&cinfo, TRUE);
+        JSAMPROW yr[16], cbr[8], crr[8];
+        JSAMPARRAY planes[3] = {yr, cbr, crr};
+        constexpr int kCw = kWidth / 2;
+        while (cinfo.next_scanline < cinfo.image_height) {
+            const unsigned row = cinfo.next_scanline;
+            for (unsigned i = 0; i < 16; ++i)
+                yr[i] = const_cast<uint8_t*>(p.y.data()) + static_cast<size_t>(row + i) * kWidth;
+            for (unsigned i = 0; i < 8; ++i) {
+                cbr[i] = const_cast<uint8_t*>(p.cb.data()) + static_cast<size_t>(row / 2 + i) * kCw;
+                crr[i] = const_cast<uint8_t*>(p.cr.data()) + static_cast<size_t>(row / 2 + i) * kCw;
+            }
+            jpeg_write_raw_data(&cinfo, planes, 16);
         }
-        jpeg_write_raw_data(&cinfo, planes, 16);
+        jpeg_finish_compress(&cinfo);
     }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
     const size_t n = outSize;
     if (out != buf.data()) {  // it outgrew the buffer
         std::free(out);
@@ -160,28 +139,16 @@ size_t EncodeTurbo(const Planes& p, std::vector<uint8_t>& buf) {
     return n;
 }
 
-double g_turboSeconds = 0;  // per encode, once measured
-
-template <typename F>
-double SecondsPerCall(F&& f, int n) {
-    const auto t0 = std::chrono::steady_clock::now();
-    for (int i = 0; i < n; ++i) f();
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count() / n;
-}
+benchutil::PeerTime g_turbo;  // per encode
 
 void BM_JpegEncode_LibjpegTurbo(benchmark::State& state) {
     const Planes& p = TestPlanes();
     std::vector<uint8_t> buf(size_t{16} << 20);
     size_t bytes = 0;
-    int64_t n = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    g_turbo.Record(benchutil::SecondsPerIteration(state, [&] {
         bytes = EncodeTurbo(p, buf);
         benchmark::DoNotOptimize(buf.data());
-        ++n;
-    }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (n) g_turboSeconds = s / static_cast<double>(n);
+    }));
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
 }
 BENCHMARK(BM_JpegEncode_LibjpegTurbo)->Unit(benchmark::kMillisecond);
@@ -194,17 +161,13 @@ void BM_JpegEncode_Ours(benchmark::State& state) {
         state.SkipWithError("encode failed");
         return;
     }
-    int64_t n = 0;
-    const auto t0 = std::chrono::steady_clock::now();
-    for (auto _ : state) {
+    const double ours = benchutil::SecondsPerIteration(state, [&] {
         bytes = EncodeOurs(p, buf);
         benchmark::DoNotOptimize(buf.data());
-        ++n;
-    }
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (g_turboSeconds == 0) g_turboSeconds = SecondsPerCall([&] { EncodeTurbo(p, buf); }, 10);
+    });
     state.counters["MB"] = static_cast<double>(bytes) / 1e6;
-    if (n) state.counters["x_turbo"] = s / static_cast<double>(n) / g_turboSeconds;
+    g_turbo.ReportRatio(
+        state, ours, [&] { return benchutil::SecondsPerCall([&] { EncodeTurbo(p, buf); }, 10); });
 }
 BENCHMARK(BM_JpegEncode_Ours)->Unit(benchmark::kMillisecond);
 

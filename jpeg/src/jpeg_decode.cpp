@@ -8,12 +8,10 @@
 #include <cstring>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "jpeg/jpeg.h"
+#include "jpeg_kernels.h"
 #include "jpeg_tables.h"
+#include "platform/bytes.h"
 
 namespace {
 
@@ -21,10 +19,6 @@ constexpr size_t kInputBufferBytes = 1 << 16;
 constexpr int kMaxSide = 65500;
 constexpr uint64_t kMaxSamples = uint64_t{1} << 28;
 constexpr int kFastBits = 9;
-
-inline uint16_t Be16(const uint8_t* p) {
-    return static_cast<uint16_t>((p[0] << 8) | p[1]);
-}
 
 // One Huffman table with a lookup of the codes up to kFastBits long and, for
 // AC tables, of the code and its value bits together when both fit.
@@ -76,214 +70,6 @@ bool BuildHuffTable(HuffTable* t, const uint8_t* counts, const uint8_t* values, 
     t->defined = true;
     return true;
 }
-
-// Constants of the accurate integer IDCT, 13 fractional bits.
-constexpr uint32_t kF0298 = 2446, kF0390 = 3196, kF0541 = 4433, kF0765 = 6270, kF0899 = 7373,
-                   kF1175 = 9633, kF1501 = 12299, kF1847 = 15137, kF1961 = 16069, kF2053 = 16819,
-                   kF2562 = 20995, kF3072 = 25172;
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
-
-inline int32_t Descale(uint32_t x, int n) {
-    return static_cast<int32_t>(x + (uint32_t{1} << (n - 1))) >> n;
-}
-
-// One 1-D inverse transform of eight values; wrapping arithmetic so that
-// garbage coefficients cannot overflow. Results are scaled by 2^13.
-struct Idct1d {
-    uint32_t o[8];
-    inline void Run(uint32_t i0, uint32_t i1, uint32_t i2, uint32_t i3, uint32_t i4, uint32_t i5,
-                    uint32_t i6, uint32_t i7) {
-        uint32_t z1 = (i2 + i6) * kF0541;
-        const uint32_t t2 = z1 - i6 * kF1847;
-        const uint32_t t3 = z1 + i2 * kF0765;
-        const uint32_t t0 = (i0 + i4) << kConstBits;
-        const uint32_t t1 = (i0 - i4) << kConstBits;
-        const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-
-        z1 = i7 + i1;
-        uint32_t z2 = i5 + i3;
-        uint32_t z3 = i7 + i3;
-        uint32_t z4 = i5 + i1;
-        const uint32_t z5 = (z3 + z4) * kF1175;
-        uint32_t a0 = i7 * kF0298, a1 = i5 * kF2053, a2 = i3 * kF3072, a3 = i1 * kF1501;
-        z1 *= 0u - kF0899;
-        z2 *= 0u - kF2562;
-        z3 = z3 * (0u - kF1961) + z5;
-        z4 = z4 * (0u - kF0390) + z5;
-        a0 += z1 + z3;
-        a1 += z2 + z4;
-        a2 += z2 + z3;
-        a3 += z1 + z4;
-        o[0] = e10 + a3;
-        o[7] = e10 - a3;
-        o[1] = e11 + a2;
-        o[6] = e11 - a2;
-        o[2] = e12 + a1;
-        o[5] = e12 - a1;
-        o[3] = e13 + a0;
-        o[4] = e13 - a0;
-    }
-};
-
-}  // namespace
-
-// The reference form of the accurate integer IDCT: columns, then rows, one at
-// a time. Coefficients in natural order, dequantised here.
-void JpegIdctReference(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
-    int32_t ws[64];
-    for (int c = 0; c < 8; ++c) {
-        uint32_t in[8];
-        for (int r = 0; r < 8; ++r) {
-            in[r] = static_cast<uint32_t>(int32_t{coef[r * 8 + c]} * int32_t{quant[r * 8 + c]});
-        }
-        Idct1d t;
-        t.Run(in[0], in[1], in[2], in[3], in[4], in[5], in[6], in[7]);
-        for (int r = 0; r < 8; ++r) ws[r * 8 + c] = Descale(t.o[r], kConstBits - kPass1Bits);
-    }
-    for (int r = 0; r < 8; ++r) {
-        const uint32_t* w = reinterpret_cast<const uint32_t*>(ws + r * 8);
-        Idct1d t;
-        t.Run(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7]);
-        for (int c = 0; c < 8; ++c) {
-            const int32_t v = Descale(t.o[c], kConstBits + kPass1Bits + 3) + 128;
-            out[r * stride + c] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-        }
-    }
-}
-
-namespace {
-
-#if defined(__GNUC__)
-#define JPEG_INLINE inline __attribute__((always_inline))
-#else
-#define JPEG_INLINE inline
-#endif
-
-// One pass of the transform over eight lanes (the columns of in), each lane
-// independent so that the compiler vectorises the loop. out = (x + bias) >> shift.
-JPEG_INLINE void IdctPass(const uint32_t* __restrict in, uint32_t* __restrict out, int shift,
-                          uint32_t bias) {
-    for (int c = 0; c < 8; ++c) {
-        const uint32_t i0 = in[c], i1 = in[8 + c], i2 = in[16 + c], i3 = in[24 + c];
-        const uint32_t i4 = in[32 + c], i5 = in[40 + c], i6 = in[48 + c], i7 = in[56 + c];
-        uint32_t z1 = (i2 + i6) * kF0541;
-        const uint32_t t2 = z1 - i6 * kF1847;
-        const uint32_t t3 = z1 + i2 * kF0765;
-        const uint32_t t0 = ((i0 + i4) << kConstBits) + bias;
-        const uint32_t t1 = ((i0 - i4) << kConstBits) + bias;
-        const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-        z1 = i7 + i1;
-        uint32_t z2 = i5 + i3;
-        uint32_t z3 = i7 + i3;
-        uint32_t z4 = i5 + i1;
-        const uint32_t z5 = (z3 + z4) * kF1175;
-        uint32_t a0 = i7 * kF0298, a1 = i5 * kF2053, a2 = i3 * kF3072, a3 = i1 * kF1501;
-        z1 *= 0u - kF0899;
-        z2 *= 0u - kF2562;
-        z3 = z3 * (0u - kF1961) + z5;
-        z4 = z4 * (0u - kF0390) + z5;
-        a0 += z1 + z3;
-        a1 += z2 + z4;
-        a2 += z2 + z3;
-        a3 += z1 + z4;
-        out[0 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e10 + a3) >> shift);
-        out[7 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e10 - a3) >> shift);
-        out[1 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e11 + a2) >> shift);
-        out[6 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e11 - a2) >> shift);
-        out[2 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e12 + a1) >> shift);
-        out[5 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e12 - a1) >> shift);
-        out[3 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e13 + a0) >> shift);
-        out[4 * 8 + c] = static_cast<uint32_t>(static_cast<int32_t>(e13 - a0) >> shift);
-    }
-}
-
-JPEG_INLINE void Transpose8x8(const uint32_t* __restrict in, uint32_t* __restrict out) {
-#if defined(__SSE2__)
-    for (int bi = 0; bi < 2; ++bi) {
-        for (int bj = 0; bj < 2; ++bj) {
-            const uint32_t* s = in + bi * 32 + bj * 4;
-            const __m128i r0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s));
-            const __m128i r1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8));
-            const __m128i r2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 16));
-            const __m128i r3 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 24));
-            const __m128i t0 = _mm_unpacklo_epi32(r0, r1), t1 = _mm_unpacklo_epi32(r2, r3);
-            const __m128i t2 = _mm_unpackhi_epi32(r0, r1), t3 = _mm_unpackhi_epi32(r2, r3);
-            uint32_t* d = out + bj * 32 + bi * 4;
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_unpacklo_epi64(t0, t1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 8), _mm_unpackhi_epi64(t0, t1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), _mm_unpacklo_epi64(t2, t3));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 24), _mm_unpackhi_epi64(t2, t3));
-        }
-    }
-#else
-    for (int r = 0; r < 8; ++r) {
-        for (int c = 0; c < 8; ++c) out[c * 8 + r] = in[r * 8 + c];
-    }
-#endif
-}
-
-// The whole block: columns, transpose, rows (as lanes again), transpose, and
-// saturation to samples.
-JPEG_INLINE void IdctFastBody(const int16_t* coef, const uint16_t* quant, uint8_t* out,
-                              size_t stride) {
-    alignas(16) uint32_t a[64];
-    alignas(16) uint32_t b[64];
-    for (int i = 0; i < 64; ++i) {
-        a[i] = static_cast<uint32_t>(int32_t{coef[i]} * int32_t{quant[i]});
-    }
-    IdctPass(a, b, kConstBits - kPass1Bits, uint32_t{1} << (kConstBits - kPass1Bits - 1));
-    Transpose8x8(b, a);
-    constexpr int kShift = kConstBits + kPass1Bits + 3;
-    IdctPass(a, b, kShift, (uint32_t{1} << (kShift - 1)) + (uint32_t{128} << kShift));
-    Transpose8x8(b, a);
-#if defined(__SSE2__)
-    for (int r = 0; r < 8; ++r) {
-        const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i*>(a + r * 8));
-        const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i*>(a + r * 8 + 4));
-        const __m128i w = _mm_packs_epi32(lo, hi);
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride), _mm_packus_epi16(w, w));
-    }
-#else
-    for (int r = 0; r < 8; ++r) {
-        for (int c = 0; c < 8; ++c) {
-            const int32_t v = static_cast<int32_t>(a[r * 8 + c]);
-            out[r * stride + c] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-        }
-    }
-#endif
-}
-
-void IdctFastGeneric(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
-    IdctFastBody(coef, quant, out, stride);
-}
-
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-#define JPEG_HAVE_AVX2_PATH 1
-__attribute__((target("avx2"))) void IdctFastAvx2(const int16_t* coef, const uint16_t* quant,
-                                                  uint8_t* out, size_t stride) {
-    IdctFastBody(coef, quant, out, stride);
-}
-#endif
-
-using IdctFn = void (*)(const int16_t*, const uint16_t*, uint8_t*, size_t);
-
-IdctFn PickIdct() {
-#if defined(JPEG_HAVE_AVX2_PATH)
-    if (__builtin_cpu_supports("avx2")) return &IdctFastAvx2;
-#endif
-    return &IdctFastGeneric;
-}
-
-const IdctFn kIdct = PickIdct();
-
-}  // namespace
-
-void JpegIdctFast(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
-    kIdct(coef, quant, out, stride);
-}
-
-namespace {
 
 struct Component {
     int id = 0;
@@ -584,7 +370,7 @@ int JpegDecoder::State::NextMarker(int* marker) {
 int JpegDecoder::State::ReadSegment(size_t* len) {
     uint8_t b[2];
     if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
-    const int n = Be16(b);
+    const int n = platform::Be16(b);
     if (n < 2) return kJpegCorruptData;
     *len = static_cast<size_t>(n - 2);
     if (!ReadBytes(seg, *len)) return kJpegPrematureEnd;
@@ -594,7 +380,7 @@ int JpegDecoder::State::ReadSegment(size_t* len) {
 int JpegDecoder::State::ParseApp1(JpegExifCarry* carry) {
     uint8_t b[2];
     if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
-    const size_t n = Be16(b) >= 2 ? Be16(b) - 2u : 0u;
+    const size_t n = platform::Be16(b) >= 2 ? platform::Be16(b) - 2u : 0u;
     if (carry == nullptr) return Skip(n) ? kJpegOk : kJpegPrematureEnd;
     if (carry->size == 0) {
         if (n <= 4) return Skip(n) ? kJpegOk : kJpegPrematureEnd;
@@ -636,8 +422,8 @@ int JpegDecoder::State::ParseFrame(const uint8_t* p, size_t n) {
     if (haveFrame) return kJpegCorruptData;
     if (n < 6) return kJpegCorruptData;
     if (p[0] != 8) return kJpegUnsupported;
-    height = Be16(p + 1);
-    width = Be16(p + 3);
+    height = platform::Be16(p + 1);
+    width = platform::Be16(p + 3);
     ncomp = p[5];
     if (ncomp == 0 || n != 6 + 3 * static_cast<size_t>(ncomp)) return kJpegCorruptData;
     if (ncomp != 1 && ncomp != 3) return kJpegUnsupported;
@@ -699,7 +485,7 @@ int JpegDecoder::State::ParseQuant(const uint8_t* p, size_t n) {
         const size_t need = pq ? 128 : 64;
         if (n - i < need) return kJpegCorruptData;
         for (int k = 0; k < 64; ++k) {
-            quant[tq][kJpegZigzag[k]] = pq ? Be16(p + i + 2 * k) : p[i + k];
+            quant[tq][kJpegZigzag[k]] = pq ? platform::Be16(p + i + 2 * k) : p[i + k];
         }
         quantDefined[tq] = true;
         i += need;
@@ -808,7 +594,7 @@ int JpegDecoder::State::ParseHeaders(JpegExifCarry* carry) {
             case kJpegDri:
                 if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
                 if (len != 2) return kJpegCorruptData;
-                restartInterval = Be16(seg);
+                restartInterval = platform::Be16(seg);
                 break;
             case kJpegSos:
                 if ((rc = ReadSegment(&len)) != kJpegOk) return rc;
@@ -832,8 +618,8 @@ int JpegDecoder::State::ParseHeaders(JpegExifCarry* carry) {
             default: {
                 uint8_t b[2];
                 if (!ReadBytes(b, 2)) return kJpegPrematureEnd;
-                if (Be16(b) < 2) return kJpegCorruptData;
-                if (!Skip(Be16(b) - 2u)) return kJpegPrematureEnd;
+                if (platform::Be16(b) < 2) return kJpegCorruptData;
+                if (!Skip(platform::Be16(b) - 2u)) return kJpegPrematureEnd;
                 break;
             }
         }
@@ -936,7 +722,7 @@ int JpegDecoder::DecodeStrip(uint8_t* y, size_t yStride, uint8_t* cb, uint8_t* c
     const int planeW[3] = {outW, chromaW, chromaW};
     const int planeRows[3] = {lumaRows, chromaRows, chromaRows};
 
-    const IdctFn idct = kIdct;
+    const JpegInverseDctFn idct = JpegActiveKernels().inverseDct;
     std::memset(st->coef, 0, sizeof(st->coef));
     for (int mx = 0; mx < st->mcusX; ++mx) {
         if (st->restartInterval) {

@@ -7,11 +7,8 @@
 #include <new>
 
 #include "jpeg/jpeg.h"
+#include "jpeg_kernels.h"
 #include "jpeg_tables.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -87,278 +84,23 @@ void BuildHuffTable(const uint8_t bits[16], const uint8_t* values, HuffEncodeTab
     }
 }
 
-// One quantisation table: its entries, and for every coefficient the rounding
-// bias and reciprocals of the division of the DCT output (scaled by 8) by 8*q.
-// Both forms give exactly (|x| + 4q) / (8q): with n = (|x| + 4q) >> 3 below
-// 2^11 and q below 2^8, the rounding error of each reciprocal times n stays
-// below one unit of the final shift.
-struct QuantTable {
-    uint8_t value[64];  // natural order
-    uint32_t bias[64];  // 4*q: rounds half up
-    uint32_t mul[64];   // ceil(2^19 / q): n / q = n * mul >> 19
-    // 16-bit form: n / q = ((n << 5) * mul16 >> 16) * scale16 >> 16.
-    alignas(16) uint16_t bias16[64];
-    alignas(16) uint16_t mul16[64];
-    alignas(16) uint16_t scale16[64];
-};
-
-void BuildQuantTable(const uint8_t base[64], int quality, int maxValue, QuantTable* t) {
+void BuildQuantTable(const uint8_t base[64], int quality, int maxValue, JpegQuantTable* t) {
     const int scale = quality >= 50 ? 200 - 2 * quality : 5000 / quality;
     for (int i = 0; i < 64; ++i) {
         int v = (scale * base[i] + 50) / 100;
         if (v < 1) v = 1;
         if (v > maxValue) v = maxValue;
-        const uint32_t q = static_cast<uint32_t>(v);
         t->value[i] = static_cast<uint8_t>(v);
-        t->bias[i] = 4 * q;
-        t->mul[i] = ((1u << 19) + q - 1) / q;
-        // Total shift 16 + floor(log2 q) keeps the multiplier below 2^16 (one
-        // less for powers of two, which divide exactly).
-        int log2q = 0;
-        while ((2u << log2q) <= q) ++log2q;
-        const int shift = 16 + log2q - ((q & (q - 1)) == 0 ? 1 : 0);  // of n * mul16
-        const int second = shift - 11;                                // of the second product
-        t->bias16[i] = static_cast<uint16_t>(4 * q);
-        t->mul16[i] = static_cast<uint16_t>(((1u << shift) + q - 1) / q);
-        t->scale16[i] = static_cast<uint16_t>(1u << (16 - second));
     }
+    JpegPrepareQuantTable(t);
 }
-
-// Accurate integer forward DCT of one 8x8 block of samples, rows then columns,
-// output scaled up by 8, natural order.
-constexpr int kConstBits = 13;
-constexpr int kPass1Bits = 2;
-constexpr int32_t kFix0298631336 = 2446;
-constexpr int32_t kFix0390180644 = 3196;
-constexpr int32_t kFix0541196100 = 4433;
-constexpr int32_t kFix0765366865 = 6270;
-constexpr int32_t kFix0899976223 = 7373;
-constexpr int32_t kFix1175875602 = 9633;
-constexpr int32_t kFix1501321110 = 12299;
-constexpr int32_t kFix1847759065 = 15137;
-constexpr int32_t kFix1961570560 = 16069;
-constexpr int32_t kFix2053119869 = 16819;
-constexpr int32_t kFix2562915447 = 20995;
-constexpr int32_t kFix3072711026 = 25172;
-
-#if !defined(__SSE2__) || defined(ORBIVUE_JPEG_NO_SIMD)
-// One 1-D DCT on eight lanes at once: in[e][lane] is element e of each lane's
-// vector, out[u][lane] its coefficient u. kShift0 applies to outputs 0 and 4
-// (a left shift when negative), kShiftOther is the descale of the others.
-template <int kShift0, int kShiftOther>
-inline void Dct8Lanes(const int32_t in[8][8], int32_t out[8][8]) {
-    for (int l = 0; l < 8; ++l) {
-        const int32_t tmp0 = in[0][l] + in[7][l];
-        const int32_t tmp7 = in[0][l] - in[7][l];
-        const int32_t tmp1 = in[1][l] + in[6][l];
-        const int32_t tmp6 = in[1][l] - in[6][l];
-        const int32_t tmp2 = in[2][l] + in[5][l];
-        const int32_t tmp5 = in[2][l] - in[5][l];
-        const int32_t tmp3 = in[3][l] + in[4][l];
-        const int32_t tmp4 = in[3][l] - in[4][l];
-
-        const int32_t tmp10 = tmp0 + tmp3;
-        const int32_t tmp13 = tmp0 - tmp3;
-        const int32_t tmp11 = tmp1 + tmp2;
-        const int32_t tmp12 = tmp1 - tmp2;
-        if (kShift0 < 0) {
-            out[0][l] = (tmp10 + tmp11) * (1 << -kShift0);
-            out[4][l] = (tmp10 - tmp11) * (1 << -kShift0);
-        } else {
-            out[0][l] = (tmp10 + tmp11 + (1 << kShift0 >> 1)) >> kShift0;
-            out[4][l] = (tmp10 - tmp11 + (1 << kShift0 >> 1)) >> kShift0;
-        }
-        constexpr int32_t kRound = 1 << (kShiftOther - 1);
-        const int32_t z1e = (tmp12 + tmp13) * kFix0541196100;
-        out[2][l] = (z1e + tmp13 * kFix0765366865 + kRound) >> kShiftOther;
-        out[6][l] = (z1e - tmp12 * kFix1847759065 + kRound) >> kShiftOther;
-
-        const int32_t z5 = (tmp4 + tmp5 + tmp6 + tmp7) * kFix1175875602;
-        const int32_t z1 = -(tmp4 + tmp7) * kFix0899976223;
-        const int32_t z2 = -(tmp5 + tmp6) * kFix2562915447;
-        const int32_t z3 = -(tmp4 + tmp6) * kFix1961570560 + z5;
-        const int32_t z4 = -(tmp5 + tmp7) * kFix0390180644 + z5;
-        out[7][l] = (tmp4 * kFix0298631336 + z1 + z3 + kRound) >> kShiftOther;
-        out[5][l] = (tmp5 * kFix2053119869 + z2 + z4 + kRound) >> kShiftOther;
-        out[3][l] = (tmp6 * kFix3072711026 + z2 + z3 + kRound) >> kShiftOther;
-        out[1][l] = (tmp7 * kFix1501321110 + z1 + z4 + kRound) >> kShiftOther;
-    }
-}
-
-inline void Transpose8(const int32_t in[8][8], int32_t out[8][8]) {
-    for (int i = 0; i < 8; ++i)
-        for (int j = 0; j < 8; ++j) out[j][i] = in[i][j];
-}
-
-// rows[r] + x is the first sample of block row r.
-inline void ForwardDct(const uint8_t* const* rows, size_t x, int32_t coef[8][8]) {
-    int32_t a[8][8], b[8][8];
-    // a[i][r]: sample i of row r, level-shifted; the first pass runs on all
-    // eight rows at once.
-    for (int r = 0; r < 8; ++r) {
-        const uint8_t* p = rows[r] + x;
-        for (int i = 0; i < 8; ++i) a[i][r] = static_cast<int32_t>(p[i]) - 128;
-    }
-    Dct8Lanes<-kPass1Bits, kConstBits - kPass1Bits>(a, b);    // b[u][r]
-    Transpose8(b, a);                                         // a[r][u]
-    Dct8Lanes<kPass1Bits, kConstBits + kPass1Bits>(a, coef);  // coef[v][u]
-}
-
-// Quantised coefficients, natural order.
-inline void Quantise(const int32_t coef[8][8], const QuantTable& q, int16_t nat[64]) {
-    const int32_t* c = &coef[0][0];
-    for (int i = 0; i < 64; ++i) {
-        const int32_t x = c[i];
-        const int32_t s = x >> 31;
-        const uint32_t a = static_cast<uint32_t>((x ^ s) - s);
-        const uint32_t n = (a + q.bias[i]) >> 3;
-        const int32_t r = static_cast<int32_t>((n * q.mul[i]) >> 19);
-        nat[i] = static_cast<int16_t>((r ^ s) - s);
-    }
-}
-#endif
-
-#if defined(__SSE2__) && !defined(ORBIVUE_JPEG_NO_SIMD)
-#define ORBIVUE_JPEG_SSE2 1
-
-// The same transform on 16-bit lanes, eight rows or columns per register.
-// The odd outputs are written as one linear form of tmp4..tmp7 each (the
-// products of the rotation folded into four constants), so pairs of terms go
-// through one multiply-add and the results equal the scalar form exactly.
-inline __m128i Pair(int16_t a, int16_t b) {
-    return _mm_set_epi16(b, a, b, a, b, a, b, a);
-}
-
-template <int kShift>
-inline __m128i Descale(__m128i lo, __m128i hi) {
-    const __m128i round = _mm_set1_epi32(1 << (kShift - 1));
-    lo = _mm_srai_epi32(_mm_add_epi32(lo, round), kShift);
-    hi = _mm_srai_epi32(_mm_add_epi32(hi, round), kShift);
-    return _mm_packs_epi32(lo, hi);
-}
-
-inline void Transpose8x8(__m128i r[8]) {
-    const __m128i t0 = _mm_unpacklo_epi16(r[0], r[1]), t1 = _mm_unpackhi_epi16(r[0], r[1]);
-    const __m128i t2 = _mm_unpacklo_epi16(r[2], r[3]), t3 = _mm_unpackhi_epi16(r[2], r[3]);
-    const __m128i t4 = _mm_unpacklo_epi16(r[4], r[5]), t5 = _mm_unpackhi_epi16(r[4], r[5]);
-    const __m128i t6 = _mm_unpacklo_epi16(r[6], r[7]), t7 = _mm_unpackhi_epi16(r[6], r[7]);
-    const __m128i u0 = _mm_unpacklo_epi32(t0, t2), u1 = _mm_unpackhi_epi32(t0, t2);
-    const __m128i u2 = _mm_unpacklo_epi32(t1, t3), u3 = _mm_unpackhi_epi32(t1, t3);
-    const __m128i u4 = _mm_unpacklo_epi32(t4, t6), u5 = _mm_unpackhi_epi32(t4, t6);
-    const __m128i u6 = _mm_unpacklo_epi32(t5, t7), u7 = _mm_unpackhi_epi32(t5, t7);
-    r[0] = _mm_unpacklo_epi64(u0, u4);
-    r[1] = _mm_unpackhi_epi64(u0, u4);
-    r[2] = _mm_unpacklo_epi64(u1, u5);
-    r[3] = _mm_unpackhi_epi64(u1, u5);
-    r[4] = _mm_unpacklo_epi64(u2, u6);
-    r[5] = _mm_unpackhi_epi64(u2, u6);
-    r[6] = _mm_unpacklo_epi64(u3, u7);
-    r[7] = _mm_unpackhi_epi64(u3, u7);
-}
-
-// d[e]: element e of each lane's vector; replaced by the coefficients.
-template <bool kFirstPass>
-inline void Dct1dSse2(__m128i d[8]) {
-    constexpr int kShift = kFirstPass ? kConstBits - kPass1Bits : kConstBits + kPass1Bits;
-    const __m128i tmp0 = _mm_add_epi16(d[0], d[7]), tmp7 = _mm_sub_epi16(d[0], d[7]);
-    const __m128i tmp1 = _mm_add_epi16(d[1], d[6]), tmp6 = _mm_sub_epi16(d[1], d[6]);
-    const __m128i tmp2 = _mm_add_epi16(d[2], d[5]), tmp5 = _mm_sub_epi16(d[2], d[5]);
-    const __m128i tmp3 = _mm_add_epi16(d[3], d[4]), tmp4 = _mm_sub_epi16(d[3], d[4]);
-    const __m128i tmp10 = _mm_add_epi16(tmp0, tmp3), tmp13 = _mm_sub_epi16(tmp0, tmp3);
-    const __m128i tmp11 = _mm_add_epi16(tmp1, tmp2), tmp12 = _mm_sub_epi16(tmp1, tmp2);
-    if (kFirstPass) {
-        d[0] = _mm_slli_epi16(_mm_add_epi16(tmp10, tmp11), kPass1Bits);
-        d[4] = _mm_slli_epi16(_mm_sub_epi16(tmp10, tmp11), kPass1Bits);
-    } else {
-        // The column sums of the first pass fit 16 bits (at most 64 * 128 << 2).
-        const __m128i round = _mm_set1_epi16(1 << (kPass1Bits - 1));
-        d[0] = _mm_srai_epi16(_mm_add_epi16(_mm_add_epi16(tmp10, tmp11), round), kPass1Bits);
-        d[4] = _mm_srai_epi16(_mm_add_epi16(_mm_sub_epi16(tmp10, tmp11), round), kPass1Bits);
-    }
-    const __m128i e0 = _mm_unpacklo_epi16(tmp13, tmp12), e1 = _mm_unpackhi_epi16(tmp13, tmp12);
-    const __m128i k2 = Pair(kFix0541196100 + kFix0765366865, kFix0541196100);
-    const __m128i k6 = Pair(kFix0541196100, kFix0541196100 - kFix1847759065);
-    d[2] = Descale<kShift>(_mm_madd_epi16(e0, k2), _mm_madd_epi16(e1, k2));
-    d[6] = Descale<kShift>(_mm_madd_epi16(e0, k6), _mm_madd_epi16(e1, k6));
-
-    const __m128i a0 = _mm_unpacklo_epi16(tmp4, tmp5), a1 = _mm_unpackhi_epi16(tmp4, tmp5);
-    const __m128i b0 = _mm_unpacklo_epi16(tmp6, tmp7), b1 = _mm_unpackhi_epi16(tmp6, tmp7);
-    const auto odd = [&](int16_t c4, int16_t c5, int16_t c6, int16_t c7) {
-        const __m128i ka = Pair(c4, c5), kb = Pair(c6, c7);
-        return Descale<kShift>(_mm_add_epi32(_mm_madd_epi16(a0, ka), _mm_madd_epi16(b0, kb)),
-                               _mm_add_epi32(_mm_madd_epi16(a1, ka), _mm_madd_epi16(b1, kb)));
-    };
-    // z5 = (tmp4 + tmp5 + tmp6 + tmp7) * c(6/16), and the rotations of the
-    // scalar form, summed per input.
-    constexpr int16_t k1175 = kFix1175875602;
-    constexpr int16_t k0899 = kFix0899976223, k2562 = kFix2562915447;
-    constexpr int16_t k1961 = kFix1961570560, k0390 = kFix0390180644;
-    d[7] = odd(kFix0298631336 - k0899 - k1961 + k1175, k1175, k1175 - k1961, k1175 - k0899);
-    d[5] = odd(k1175, kFix2053119869 - k2562 - k0390 + k1175, k1175 - k2562, k1175 - k0390);
-    d[3] = odd(k1175 - k1961, k1175 - k2562, kFix3072711026 - k2562 - k1961 + k1175, k1175);
-    d[1] = odd(k1175 - k0899, k1175 - k0390, k1175, kFix1501321110 - k0899 - k0390 + k1175);
-}
-
-// Transform and quantisation of one block; out in natural order.
-inline void DctQuantSse2(const uint8_t* const* rows, size_t x, const QuantTable& q,
-                         int16_t out[64]) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i center = _mm_set1_epi16(128);
-    __m128i d[8];
-    for (int r = 0; r < 8; ++r) {
-        const __m128i p = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rows[r] + x));
-        d[r] = _mm_sub_epi16(_mm_unpacklo_epi8(p, zero), center);
-    }
-    Transpose8x8(d);  // lanes: rows
-    Dct1dSse2<true>(d);
-    Transpose8x8(d);  // lanes: columns
-    Dct1dSse2<false>(d);
-    for (int v = 0; v < 8; ++v) {
-        const __m128i c = d[v];
-        const __m128i sign = _mm_srai_epi16(c, 15);
-        const __m128i a = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);
-        const __m128i bias = _mm_load_si128(reinterpret_cast<const __m128i*>(q.bias16 + 8 * v));
-        const __m128i mul = _mm_load_si128(reinterpret_cast<const __m128i*>(q.mul16 + 8 * v));
-        const __m128i sc = _mm_load_si128(reinterpret_cast<const __m128i*>(q.scale16 + 8 * v));
-        __m128i n = _mm_slli_epi16(_mm_srli_epi16(_mm_add_epi16(a, bias), 3), 5);
-        n = _mm_mulhi_epu16(_mm_mulhi_epu16(n, mul), sc);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v),
-                         _mm_sub_epi16(_mm_xor_si128(n, sign), sign));
-    }
-}
-#endif
 
 // Transform and quantisation of the block at rows[0..7] + x, zigzag order.
-inline void TransformBlock(const uint8_t* const* rows, size_t x, const QuantTable& q,
-                           int16_t zz[64]) {
-    int16_t nat[64];
-#if defined(ORBIVUE_JPEG_SSE2)
-    DctQuantSse2(rows, x, q, nat);
-#else
-    int32_t coef[8][8];
-    ForwardDct(rows, x, coef);
-    Quantise(coef, q, nat);
-#endif
+inline void TransformBlock(JpegForwardDctFn fdct, const uint8_t* const* rows, size_t x,
+                           const JpegQuantTable& q, int16_t zz[64]) {
+    alignas(16) int16_t nat[64];
+    fdct(rows, x, q, nat);
     for (int k = 0; k < 64; ++k) zz[k] = nat[kJpegZigzag[k]];
-}
-
-// Bit k-1 set when zz[k] (k = 1..63) is not zero.
-inline uint64_t AcMask(const int16_t zz[64]) {
-#if defined(ORBIVUE_JPEG_SSE2)
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t m = 0;
-    for (int i = 0; i < 4; ++i) {
-        const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + 16 * i));
-        const __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i*>(zz + 16 * i + 8));
-        const __m128i eq = _mm_packs_epi16(_mm_cmpeq_epi16(lo, zero), _mm_cmpeq_epi16(hi, zero));
-        m |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(eq))) << (16 * i);
-    }
-    return ~m >> 1;
-#else
-    uint64_t m = 0;
-    for (int k = 1; k < 64; ++k) m |= static_cast<uint64_t>(zz[k] != 0) << (k - 1);
-    return m;
-#endif
 }
 
 inline int BitLength(uint32_t a) {
@@ -389,7 +131,7 @@ struct JpegEncoder::State {
     uint64_t acc = 0;
     int freeBits = 64;
 
-    QuantTable quant[2];
+    JpegQuantTable quant[2];
     HuffEncodeTable dc[2], ac[2];
 
     bool Flush();
@@ -398,7 +140,7 @@ struct JpegEncoder::State {
     void WriteHeaders();
     void EmitWord(uint64_t v);
     void PutBits(uint32_t code, int size);
-    void EncodeBlock(const int16_t zz[64], int* lastDc, int table);
+    void EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc, int table);
     void FlushBits();
 };
 
@@ -524,7 +266,9 @@ inline void JpegEncoder::State::PutBits(uint32_t code, int size) {
     freeBits = 64 - left;
 }
 
-inline void JpegEncoder::State::EncodeBlock(const int16_t zz[64], int* lastDc, int table) {
+// mask: bit k-1 set when zz[k] is not zero.
+inline void JpegEncoder::State::EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc,
+                                            int table) {
     const HuffEncodeTable& dct = dc[table];
     const HuffEncodeTable& act = ac[table];
 
@@ -537,7 +281,6 @@ inline void JpegEncoder::State::EncodeBlock(const int16_t zz[64], int* lastDc, i
         PutBits((dct.code[nbits] << nbits) | bits, dct.size[nbits] + nbits);
     }
 
-    uint64_t mask = AcMask(zz);
     int k = 0;  // zz index of the last coefficient coded
     while (mask != 0) {
         int run = __builtin_ctzll(mask);
@@ -647,6 +390,9 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
     uint8_t* padCb0 = st->pad + 16 * pw;
     uint8_t* padCr0 = padCb0 + 8 * pcw;
 
+    const JpegKernels& kernels = JpegActiveKernels();
+    const JpegForwardDctFn fdct = kernels.forwardDct;
+    const JpegAcMaskFn acMask = kernels.acMask;
     int lastDc[3] = {0, 0, 0};
     alignas(16) int16_t zz[64];
     const uint8_t* yRows[16];
@@ -672,13 +418,13 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
         for (size_t mx = 0; mx < mcus; ++mx) {
             if (st->used > kOutCapacity - kMcuMaxBytes && !st->Flush()) return kJpegWriteFailed;
             for (int b = 0; b < 4; ++b) {
-                TransformBlock(yRows + 8 * (b >> 1), mx * 16 + 8 * (b & 1), st->quant[0], zz);
-                st->EncodeBlock(zz, &lastDc[0], 0);
+                TransformBlock(fdct, yRows + 8 * (b >> 1), mx * 16 + 8 * (b & 1), st->quant[0], zz);
+                st->EncodeBlock(zz, acMask(zz), &lastDc[0], 0);
             }
-            TransformBlock(cbRows, mx * 8, st->quant[1], zz);
-            st->EncodeBlock(zz, &lastDc[1], 1);
-            TransformBlock(crRows, mx * 8, st->quant[1], zz);
-            st->EncodeBlock(zz, &lastDc[2], 1);
+            TransformBlock(fdct, cbRows, mx * 8, st->quant[1], zz);
+            st->EncodeBlock(zz, acMask(zz), &lastDc[1], 1);
+            TransformBlock(fdct, crRows, mx * 8, st->quant[1], zz);
+            st->EncodeBlock(zz, acMask(zz), &lastDc[2], 1);
         }
     }
     st->FlushBits();

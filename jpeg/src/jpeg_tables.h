@@ -28,7 +28,7 @@ constexpr unsigned kJpegExifKeptBytes = 736;
 
 // The accurate integer inverse DCT of one block: coefficients in natural
 // order, dequantised by quant (natural order), 8x8 samples written at out.
-// The reference form goes one row or column at a time; the fast form is
-// bit-exact with it.
+// The reference form is the plain kernel; the fast form is the fastest one
+// this processor runs (jpeg_kernels.h), bit-exact with it.
 void JpegIdctReference(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride);
 void JpegIdctFast(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride);
