@@ -1,15 +1,15 @@
 // The exact output contract of `orbivue-cli info`.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "calib/trailer.h"
 #include "lens/mesh.h"
-#include "samples.h"
+#include "support/command.h"
+#include "support/samples.h"
 
 namespace {
 
@@ -18,23 +18,9 @@ struct CliRun {
     int status;
 };
 
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
 CliRun Cli(const std::vector<std::string>& args) {
-    std::string cmd = std::string("LC_ALL=C.UTF-8 ") + ORBIVUE_CLI;
-    for (const auto& a : args) cmd += " " + Quote(a);
-    FILE* p = popen((cmd + " 2>/dev/null").c_str(), "r");
     CliRun r{{}, -1};
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    r.out = testutil::RunCli(args, &r.status);
     return r;
 }
 

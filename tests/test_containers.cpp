@@ -6,10 +6,12 @@
 
 #include "calib/containers.h"
 #include "sample/samplegen.h"
-#include "test_util.h"
+#include "support/boxes.h"
+#include "support/camera.h"
 
 using sample::Box;
 using testutil::Append;
+using testutil::Concat;
 
 namespace {
 
@@ -29,12 +31,6 @@ int ReadJpeg(const std::vector<uint8_t>& file, std::string* found = nullptr) {
     const int r = ReadJpegExifPayload(src, &out);
     if (found != nullptr) found->assign(out.data(), out.data() + out.size());
     return r;
-}
-
-std::vector<uint8_t> Concat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto& p : parts) Append(out, p);
-    return out;
 }
 
 }  // namespace

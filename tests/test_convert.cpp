@@ -9,24 +9,25 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "convert/convert_api.h"
-#include "test_util.h"
+#include "sample/samplegen.h"
+#include "support/camera.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/peers.h"
+#include "support/picture.h"
 
+using testutil::ExpectPeersAccept;
+using testutil::FfprobeStream;
 using testutil::RunCommand;
+using testutil::ShellQuote;
 
 namespace {
-
-std::string Quote(const std::string& s) {
-    std::string q = "'";
-    for (char c : s) q += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
 
 // A dual-lens camera video with sound, made once per size and length.
 std::string CameraVideo(const testutil::TempDir& dir, int fps, double seconds) {
@@ -57,38 +58,10 @@ std::vector<std::string> ExportVector(const std::string& in, const std::string& 
     return v;
 }
 
-std::string Cli(const std::string& verb, const std::vector<std::string>& args, int* status) {
-    std::string cmd = std::string(ORBIVUE_CLI) + " " + verb;
-    for (const std::string& a : args) cmd += " " + Quote(a);
-    return RunCommand(cmd + " 2>/dev/null", status);
-}
-
-void ExpectPeersAccept(const std::string& file) {
-    int status = 0;
-    EXPECT_EQ(RunCommand("ffprobe -v error " + Quote(file) + " 2>&1", &status), "");
-    EXPECT_EQ(
-        RunCommand("ffmpeg -v warning -xerror -i " + Quote(file) + " -f null - 2>&1", &status), "");
-    EXPECT_EQ(status, 0);
-    const std::string tags = RunCommand("exiftool -s -XMP-GSpherical:all " + Quote(file), &status);
-    EXPECT_NE(tags.find("Spherical                       : true"), std::string::npos) << tags;
-}
-
-std::string Probe(const std::string& file, const std::string& stream, const std::string& entry) {
-    int status = 0;
-    std::string s = RunCommand("ffprobe -v error -count_frames -select_streams " + stream +
-                                   " -show_entries stream=" + entry + " -of csv=p=0 " + Quote(file),
-                               &status);
-    while (!s.empty() && (s.back() == '\n' || s.back() == ',')) s.pop_back();
-    return s;
-}
-
-// Packet sizes and checksums of one stream, one line each.
-std::string Packets(const std::string& file, int stream) {
-    int status = 0;
-    return RunCommand("ffmpeg -v error -i " + Quote(file) +
-                          " -map 0 -c copy -f framemd5 - | grep -v '^#' | awk -F, '$1+0==" +
-                          std::to_string(stream) + " {print $5,$6}'",
-                      &status);
+// `orbivue-cli VERB ARGS...`: its standard output.
+std::string Cli(const std::string& verb, std::vector<std::string> args, int* status) {
+    args.insert(args.begin(), verb);
+    return testutil::RunCli(args, status);
 }
 
 }  // namespace
@@ -109,11 +82,11 @@ TEST(Convert, StitchedExportsPassThePeersAtEachLevel) {
         EXPECT_EQ(text, "result: 0\n");
         EXPECT_EQ(status, 0);
         ExpectPeersAccept(out);
-        EXPECT_EQ(Probe(out, "v", "nb_read_frames"), c.frames);
-        EXPECT_EQ(Probe(out, "v", "profile"), c.profile);
-        EXPECT_EQ(Probe(out, "v", "has_b_frames"), c.bFrames);
-        EXPECT_EQ(Probe(out, "v", "width,height"), "640,320");
-        EXPECT_EQ(Probe(out, "a", "codec_name"), "aac");
+        EXPECT_EQ(FfprobeStream(out, "v", "nb_read_frames"), c.frames);
+        EXPECT_EQ(FfprobeStream(out, "v", "profile"), c.profile);
+        EXPECT_EQ(FfprobeStream(out, "v", "has_b_frames"), c.bFrames);
+        EXPECT_EQ(FfprobeStream(out, "v", "width,height"), "640,320");
+        EXPECT_EQ(FfprobeStream(out, "a", "codec_name"), "aac");
     }
     // High keeps the defaults: the high profile with B frames.
     const std::string high = dir.File("high.mp4");
@@ -123,7 +96,7 @@ TEST(Convert, StitchedExportsPassThePeersAtEachLevel) {
                    "00:00:01", "-b:v", "20000k", high},
                   &status),
               "result: 0\n");
-    EXPECT_EQ(Probe(high, "v", "profile"), "High");
+    EXPECT_EQ(FfprobeStream(high, "v", "profile"), "High");
 }
 
 TEST(Convert, RefusesWhatItCannotDo) {
@@ -132,10 +105,8 @@ TEST(Convert, RefusesWhatItCannotDo) {
     int status = 0;
     // Not a camera file: no calibration to stitch with.
     const std::string plain = dir.File("plain.mp4");
-    RunCommand(
-        "ffmpeg -v error -f lavfi -i testsrc2=s=320x160:r=15:d=1 -c:v libx264 " + Quote(plain),
-        &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(testutil::FfmpegWrite("-f lavfi -i testsrc2=s=320x160:r=15:d=1 -c:v libx264", plain),
+              0);
     const std::string out = dir.File("x.mp4");
     EXPECT_EQ(Cli("convert", ExportVector(plain, out, 1), &status),
               "result: " + std::to_string(kConvertNoCalibration) + "\n");
@@ -250,21 +221,21 @@ TEST(Convert, MergeJoinsPacketsInOrderAndRefusesAMismatch) {
     }
     const std::string merged = dir.File("merged.mp4");
     const std::string tmp = dir.File("tmp");
-    ASSERT_EQ(RunCommand("mkdir " + Quote(tmp), &status), "");
-    std::string cmd = "TMPDIR=" + Quote(tmp) + " " + ORBIVUE_CLI + " merge " + Quote(merged);
-    for (const std::string& p : parts) cmd += " " + Quote(p);
-    EXPECT_EQ(RunCommand(cmd + " 2>/dev/null", &status), "result: 0\n");
+    ASSERT_EQ(RunCommand("mkdir " + ShellQuote(tmp), &status), "");
+    std::vector<std::string> args = {"merge", merged};
+    args.insert(args.end(), parts.begin(), parts.end());
+    EXPECT_EQ(testutil::RunCli(args, &status, "TMPDIR=" + ShellQuote(tmp)), "result: 0\n");
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(RunCommand("ls -A " + Quote(tmp), &status), "") << "the list file is left";
+    EXPECT_EQ(RunCommand("ls -A " + ShellQuote(tmp), &status), "") << "the list file is left";
     ExpectPeersAccept(merged);
     for (int s = 0; s < 2; ++s) {
         std::string joined;
-        for (const std::string& p : parts) joined += Packets(p, s);
+        for (const std::string& p : parts) joined += testutil::PacketHashes(p, s);
         EXPECT_FALSE(joined.empty());
-        EXPECT_EQ(Packets(merged, s), joined) << "stream " << s;
+        EXPECT_EQ(testutil::PacketHashes(merged, s), joined) << "stream " << s;
     }
-    EXPECT_EQ(Probe(merged, "v", "nb_read_frames"), "90");
-    const double seconds = std::stod(Probe(merged, "v", "duration"));
+    EXPECT_EQ(FfprobeStream(merged, "v", "nb_read_frames"), "90");
+    const double seconds = std::stod(FfprobeStream(merged, "v", "duration"));
     EXPECT_NEAR(seconds, 3.0, 0.1);
 
     // The camera file itself has other coding settings: refused, nothing written.
@@ -282,23 +253,13 @@ namespace {
 std::vector<std::vector<uint8_t>> LumaFrames(const testutil::TempDir& dir, const std::string& file,
                                              int w, int h) {
     const std::string raw = dir.File("frames.yuv");
-    int status = 0;
-    RunCommand("ffmpeg -v error -y -i " + Quote(file) + " -map 0:v:0 -f rawvideo " + Quote(raw),
-               &status);
-    std::ifstream in(raw, std::ios::binary);
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                               std::istreambuf_iterator<char>());
+    testutil::FfmpegWrite("-i " + ShellQuote(file) + " -map 0:v:0 -f rawvideo", raw);
+    const testutil::Bytes bytes = testutil::ReadFile(raw);
     const size_t frame = static_cast<size_t>(w) * h * 3 / 2;
     std::vector<std::vector<uint8_t>> out;
     for (size_t at = 0; at + frame <= bytes.size(); at += frame)
         out.emplace_back(bytes.begin() + at, bytes.begin() + at + static_cast<ptrdiff_t>(w) * h);
     return out;
-}
-
-double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    double sum = 0;
-    for (size_t i = 0; i < a.size(); ++i) sum += (a[i] - b[i]) * double(a[i] - b[i]);
-    return testutil::PsnrFromSquaredError(sum, a.size());
 }
 
 }  // namespace
@@ -324,16 +285,17 @@ TEST(Convert, TrimmedSpanMatchesThePanoramaFrames) {
     ASSERT_EQ(Cli("convert", v, &status), "result: 0\n");
     const std::string out = dir.File("span.mp4");
     ExpectPeersAccept(out);
-    const int frames = std::stoi(Probe(out, "v", "nb_read_frames"));
+    const int frames = std::stoi(FfprobeStream(out, "v", "nb_read_frames"));
     EXPECT_NEAR(frames, 30, 1);
-    EXPECT_NEAR(std::stod(Probe(out, "v", "duration")), 1.0, 1.0 / 30 + 1e-6);
+    EXPECT_NEAR(std::stod(FfprobeStream(out, "v", "duration")), 1.0, 1.0 / 30 + 1e-6);
 
     const auto got = LumaFrames(dir, out, 640, 320);
     const auto want = LumaFrames(dir, pano, 640, 320);
     ASSERT_EQ(got.size(), static_cast<size_t>(frames));
     ASSERT_GE(want.size(), 30u + got.size());
     double worst = 99;
-    for (size_t k = 0; k < got.size(); ++k) worst = std::min(worst, Psnr(got[k], want[30 + k]));
+    for (size_t k = 0; k < got.size(); ++k)
+        worst = std::min(worst, testutil::Psnr(got[k], want[30 + k]));
     std::printf("stitched span against the panorama: worst luma PSNR %.2f dB\n", worst);
     EXPECT_GE(worst, 28.0);
 }
@@ -354,6 +316,6 @@ TEST(Convert, SingleLensVideoExports) {
     int status = 0;
     EXPECT_EQ(Cli("convert", ExportVector(cam, out, 1), &status), "result: 0\n");
     ExpectPeersAccept(out);
-    EXPECT_EQ(Probe(out, "v", "nb_read_frames"), "15");
-    EXPECT_EQ(Probe(out, "a", "codec_name"), "aac");
+    EXPECT_EQ(FfprobeStream(out, "v", "nb_read_frames"), "15");
+    EXPECT_EQ(FfprobeStream(out, "a", "codec_name"), "aac");
 }

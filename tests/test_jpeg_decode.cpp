@@ -1,10 +1,9 @@
 // The baseline JPEG decoder, checked against libjpeg-turbo's raw planar output.
 #include <gtest/gtest.h>
-#include <jpeglib.h>
 
 #include <cmath>
-#include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string>
@@ -13,151 +12,22 @@
 #include "../jpeg/src/jpeg_tables.h"
 #include "jpeg/jpeg.h"
 #include "platform/file.h"
+#include "support/files.h"
+#include "support/libjpeg.h"
+#include "support/picture.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct TurboError {
-    jpeg_error_mgr mgr;
-    jmp_buf jump;
-};
-void TurboErrorExit(j_common_ptr cinfo) {
-    longjmp(reinterpret_cast<TurboError*>(cinfo->err)->jump, 1);
-}
-void TurboQuiet(j_common_ptr, int) {}
-
-struct EncodeOptions {
-    int width = 33, height = 17;
-    int components = 3;
-    int h = 2, v = 2;  // luma sampling; chroma is 1x1
-    int quality = 90;
-    int restart = 0;  // MCUs per interval
-    bool progressive = false;
-    bool arithmetic = false;
-    bool separateScans = false;
-    std::vector<Bytes> app1;  // APP1 payloads, in order
-};
-
-// A picture with edges, gradients and noise, so every coefficient gets used.
-uint8_t Sample(int x, int y, int c, uint32_t seed) {
-    const uint32_t n = (static_cast<uint32_t>(x) * 73856093u) ^
-                       (static_cast<uint32_t>(y) * 19349663u) ^
-                       (seed + static_cast<uint32_t>(c) * 83492791u);
-    const int base = (x * (3 + c) + y * (5 - c)) & 255;
-    return static_cast<uint8_t>(((x / 7 + y / 5) & 1 ? base : 255 - base) ^ (n >> 29));
-}
-
-Bytes EncodeTurbo(const EncodeOptions& o, uint32_t seed = 1) {
-    jpeg_compress_struct cinfo;
-    TurboError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = TurboErrorExit;
-    unsigned char* out = nullptr;
-    unsigned long outSize = 0;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_compress(&cinfo);
-        std::free(out);
-        return {};
-    }
-    jpeg_create_compress(&cinfo);
-    jpeg_mem_dest(&cinfo, &out, &outSize);
-    cinfo.image_width = static_cast<JDIMENSION>(o.width);
-    cinfo.image_height = static_cast<JDIMENSION>(o.height);
-    cinfo.input_components = o.components;
-    cinfo.in_color_space = o.components == 3 ? JCS_YCbCr : JCS_GRAYSCALE;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, o.quality, TRUE);
-    if (o.components == 3) {
-        cinfo.comp_info[0].h_samp_factor = o.h;
-        cinfo.comp_info[0].v_samp_factor = o.v;
-    }
-    cinfo.restart_interval = static_cast<unsigned>(o.restart);
-    if (o.progressive) jpeg_simple_progression(&cinfo);
-    cinfo.arith_code = o.arithmetic ? TRUE : FALSE;
-    std::vector<jpeg_scan_info> scans;
-    if (o.separateScans) {
-        for (int c = 0; c < o.components; ++c) scans.push_back({1, {c, 0, 0, 0}, 0, 63, 0, 0});
-        cinfo.scan_info = scans.data();
-        cinfo.num_scans = o.components;
-    }
-    cinfo.write_JFIF_header = o.app1.empty() ? TRUE : FALSE;
-    jpeg_start_compress(&cinfo, TRUE);
-    for (const Bytes& a : o.app1) {
-        jpeg_write_marker(&cinfo, JPEG_APP0 + 1, a.data(), static_cast<unsigned>(a.size()));
-    }
-    std::vector<uint8_t> row(static_cast<size_t>(o.width * o.components));
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < o.width; ++x) {
-            for (int c = 0; c < o.components; ++c)
-                row[x * o.components + c] = Sample(x, y, c, seed);
-        }
-        JSAMPROW rp = row.data();
-        jpeg_write_scanlines(&cinfo, &rp, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    Bytes bytes(out, out + outSize);
-    std::free(out);
-    return bytes;
-}
-
-struct Planes {
-    int widths[3] = {0, 0, 0};
-    int rows[3] = {0, 0, 0};
-    Bytes p[3];
-};
-
-// libjpeg-turbo's raw decode, padded to whole blocks. False on an error or a warning.
-bool DecodeTurbo(const Bytes& bytes, Planes* out) {
-    jpeg_decompress_struct cinfo;
-    TurboError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = TurboErrorExit;
-    err.mgr.emit_message = TurboQuiet;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, bytes.data(), static_cast<unsigned long>(bytes.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.raw_data_out = TRUE;
-    cinfo.out_color_space = cinfo.jpeg_color_space;
-    jpeg_start_decompress(&cinfo);
-    const int nc = cinfo.num_components;
-    const int imcuRows = static_cast<int>((cinfo.output_height + cinfo.max_v_samp_factor * 8 - 1) /
-                                          (cinfo.max_v_samp_factor * 8));
-    std::vector<std::vector<JSAMPROW>> ptrs(nc);
-    for (int c = 0; c < nc; ++c) {
-        const jpeg_component_info& ci = cinfo.comp_info[c];
-        out->widths[c] = static_cast<int>(ci.width_in_blocks * 8);
-        out->rows[c] = imcuRows * ci.v_samp_factor * 8;
-        out->p[c].assign(static_cast<size_t>(out->widths[c]) * out->rows[c], 0);
-    }
-    JSAMPARRAY arrays[3];
-    for (int r = 0; r < imcuRows; ++r) {
-        for (int c = 0; c < nc; ++c) {
-            const int n = cinfo.comp_info[c].v_samp_factor * 8;
-            ptrs[c].resize(n);
-            for (int i = 0; i < n; ++i) {
-                ptrs[c][i] = out->p[c].data() + static_cast<size_t>(r * n + i) * out->widths[c];
-            }
-            arrays[c] = ptrs[c].data();
-        }
-        jpeg_read_raw_data(&cinfo, arrays, static_cast<JDIMENSION>(cinfo.max_v_samp_factor * 8));
-    }
-    jpeg_finish_decompress(&cinfo);
-    const bool clean = err.mgr.num_warnings == 0;
-    jpeg_destroy_decompress(&cinfo);
-    return clean;
-}
+using testutil::Bytes;
+using testutil::DecodeTurboRaw;
+using testutil::EncodeTurbo;
+using testutil::RawPlanes;
+using testutil::TurboOptions;
 
 struct Ours {
     int rc = kJpegOk;
     int layout = -1, factor = 0, width = 0, height = 0;
-    Planes planes;
+    RawPlanes planes;
 };
 
 Ours DecodeOurs(const Bytes& bytes, JpegExifCarry* carry = nullptr) {
@@ -189,7 +59,7 @@ Ours DecodeOurs(const Bytes& bytes, JpegExifCarry* carry = nullptr) {
         default:
             break;
     }
-    Planes& p = o.planes;
+    RawPlanes& p = o.planes;
     p.widths[0] = w;
     p.rows[0] = h;
     const int nc = o.layout == kJpegGrey ? 1 : 3;
@@ -222,23 +92,14 @@ Ours DecodeOurs(const Bytes& bytes, JpegExifCarry* carry = nullptr) {
 }
 
 // PSNR of our plane against the matching part of libjpeg-turbo's padded plane.
-double PlanePsnr(const Planes& ours, const Planes& ref, int c) {
-    double se = 0;
-    const int w = ours.widths[c], h = ours.rows[c];
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            const double d = double(ours.p[c][static_cast<size_t>(y) * w + x]) -
-                             double(ref.p[c][static_cast<size_t>(y) * ref.widths[c] + x]);
-            se += d * d;
-        }
-    }
-    if (se == 0) return 1000;
-    return 10 * std::log10(255.0 * 255.0 * w * h / se);
+double PlanePsnr(const RawPlanes& ours, const RawPlanes& ref, int c) {
+    return testutil::Psnr(ours.p[c].data(), ours.widths[c], ref.p[c].data(), ref.widths[c],
+                          ours.widths[c], ours.rows[c]);
 }
 
 void ExpectMatchesTurbo(const Bytes& bytes, const std::string& what) {
-    Planes ref;
-    ASSERT_TRUE(DecodeTurbo(bytes, &ref)) << what;
+    RawPlanes ref;
+    ASSERT_TRUE(DecodeTurboRaw(bytes, &ref)) << what;
     const Ours o = DecodeOurs(bytes);
     ASSERT_EQ(o.rc, kJpegOk) << what;
     const int nc = o.layout == kJpegGrey ? 1 : 3;
@@ -250,17 +111,6 @@ void ExpectMatchesTurbo(const Bytes& bytes, const std::string& what) {
     }
 }
 
-Bytes ReadFile(const std::string& path) {
-    Bytes b;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return b;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof(buf), f)) > 0) b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
-    return b;
-}
-
 TEST(JpegDecode, MatchesLibjpegTurboAcrossLayoutsSizesAndRestarts) {
     struct Kind {
         int components, h, v, layout;
@@ -270,7 +120,7 @@ TEST(JpegDecode, MatchesLibjpegTurboAcrossLayoutsSizesAndRestarts) {
     for (const Kind& k : kinds) {
         for (const auto& s : sizes) {
             for (int restart : {0, 1, 3}) {
-                EncodeOptions o;
+                TurboOptions o;
                 o.components = k.components;
                 o.h = k.h;
                 o.v = k.v;
@@ -313,10 +163,10 @@ TEST(JpegDecode, MatchesLibjpegTurboOnCameraFiles) {
     }
     int matched = 0;
     for (const std::string& f : files) {
-        const Bytes b = ReadFile(f);
+        const Bytes b = testutil::ReadFile(f);
         if (b.empty()) continue;
-        Planes ref;
-        if (DecodeTurbo(b, &ref)) {
+        RawPlanes ref;
+        if (DecodeTurboRaw(b, &ref)) {
             ExpectMatchesTurbo(b, f);
             ++matched;
         } else {
@@ -375,7 +225,7 @@ TEST(JpegDecode, FastIdctMatchesReference) {
 }
 
 TEST(JpegDecode, RestartMarkersMustComeInOrder) {
-    EncodeOptions o;
+    TurboOptions o;
     o.width = 64;
     o.height = 64;
     o.restart = 2;
@@ -403,7 +253,7 @@ TEST(JpegDecode, CarriesApp1Segments) {
     const JpegAllocator alloc = DefaultJpegAllocator();
     {
         // A long Exif keeps its length and first 736 bytes; the rest reads zero.
-        EncodeOptions o;
+        TurboOptions o;
         o.app1 = {Payload(20000, 3)};
         JpegExifCarry carry;
         ASSERT_EQ(DecodeOurs(EncodeTurbo(o), &carry).rc, kJpegOk);
@@ -419,7 +269,7 @@ TEST(JpegDecode, CarriesApp1Segments) {
     {
         // Later segments follow with their own marker and length, cut at 736 bytes in all;
         // one too large for a single segment is dropped. A segment under 4 bytes carries nothing.
-        EncodeOptions o;
+        TurboOptions o;
         o.app1 = {Payload(3, 1), Payload(500, 9), Payload(300, 50), Payload(65000, 2),
                   Payload(10, 77)};
         JpegExifCarry carry;
@@ -435,7 +285,7 @@ TEST(JpegDecode, CarriesApp1Segments) {
     }
     {
         // No carry asked for: segments are skipped. A truncated APP1 is an early end.
-        EncodeOptions o;
+        TurboOptions o;
         o.app1 = {Payload(2000, 5)};
         Bytes b = EncodeTurbo(o);
         EXPECT_EQ(DecodeOurs(b, nullptr).rc, kJpegOk);
@@ -449,7 +299,7 @@ TEST(JpegDecode, CarriesApp1Segments) {
 }
 
 TEST(JpegDecode, RefusesUnsupportedKinds) {
-    EncodeOptions o;
+    TurboOptions o;
     o.progressive = true;
     EXPECT_EQ(DecodeOurs(EncodeTurbo(o)).rc, kJpegUnsupported);
     o.progressive = false;
@@ -492,7 +342,7 @@ TEST(JpegDecode, RefusesUnsupportedKinds) {
 TEST(JpegDecode, CorruptAndTruncatedInputsGiveCodes) {
     EXPECT_EQ(DecodeOurs(Bytes{}).rc, kJpegPrematureEnd);
     EXPECT_EQ(DecodeOurs(Bytes{'G', 'I', 'F', '8', '9', 'a'}).rc, kJpegCorruptData);
-    EncodeOptions o;
+    TurboOptions o;
     o.width = 100;
     o.height = 60;
     o.restart = 4;
@@ -533,7 +383,7 @@ void CountingRelease(void* opaque, void* block) {
 }
 
 TEST(JpegDecode, UsesCallersAllocatorAndChecksArguments) {
-    EncodeOptions o;
+    TurboOptions o;
     o.app1 = {Payload(100, 1), Payload(50, 2)};
     const Bytes b = EncodeTurbo(o);
     for (int failAfter = 0; failAfter < 8; ++failAfter) {

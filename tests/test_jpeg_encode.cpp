@@ -1,13 +1,13 @@
 // The baseline JPEG encoder: segment layout, tables, edge handling, and its
 // output checked with libjpeg-turbo, djpeg, cjpeg and exiftool.
 #include <gtest/gtest.h>
+// clang-format off
+#include <cstdio>  // jpeglib.h needs FILE
 #include <jpeglib.h>
-#include <sys/wait.h>
+// clang-format on
 
 #include <algorithm>
 #include <cmath>
-#include <csetjmp>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -15,77 +15,33 @@
 
 #include "../jpeg/src/jpeg_tables.h"
 #include "jpeg/jpeg.h"
+#include "platform/bytes.h"
 #include "platform/file.h"
-#include "test_util.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/libjpeg.h"
+#include "support/peers.h"
+#include "support/picture.h"
 
 using testutil::RunCommand;
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-struct Planes {
-    int w = 0, h = 0;
-    Bytes y, cb, cr;
-    int cw() const { return (w + 1) / 2; }
-    int ch() const { return (h + 1) / 2; }
-};
-
-struct Rgb {
-    int w = 0, h = 0;
-    Bytes px;
-};
-
-struct TurboError {
-    jpeg_error_mgr mgr;
-    jmp_buf jump;
-    int warnings = 0;
-};
-void TurboErrorExit(j_common_ptr cinfo) {
-    longjmp(reinterpret_cast<TurboError*>(cinfo->err)->jump, 1);
-}
-void TurboEmit(j_common_ptr cinfo, int level) {
-    if (level < 0) ++reinterpret_cast<TurboError*>(cinfo->err)->warnings;
-}
-
-// Decodes with libjpeg-turbo to RGB; false on an error or a warning.
-bool DecodeRgb(const Bytes& jpeg, Rgb* out) {
-    jpeg_decompress_struct cinfo;
-    TurboError err;
-    cinfo.err = jpeg_std_error(&err.mgr);
-    err.mgr.error_exit = TurboErrorExit;
-    err.mgr.emit_message = TurboEmit;
-    if (setjmp(err.jump)) {
-        jpeg_destroy_decompress(&cinfo);
-        return false;
-    }
-    jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, jpeg.data(), static_cast<unsigned long>(jpeg.size()));
-    jpeg_read_header(&cinfo, TRUE);
-    cinfo.out_color_space = JCS_RGB;
-    jpeg_start_decompress(&cinfo);
-    out->w = static_cast<int>(cinfo.output_width);
-    out->h = static_cast<int>(cinfo.output_height);
-    out->px.assign(static_cast<size_t>(out->w) * out->h * 3, 0);
-    while (cinfo.output_scanline < cinfo.output_height) {
-        JSAMPROW row = out->px.data() + static_cast<size_t>(cinfo.output_scanline) * out->w * 3;
-        jpeg_read_scanlines(&cinfo, &row, 1);
-    }
-    jpeg_finish_decompress(&cinfo);
-    jpeg_destroy_decompress(&cinfo);
-    return err.warnings == 0;
-}
+using testutil::Bytes;
+using testutil::DecodeTurboRgb;
+using testutil::EncodeOurs;
+using testutil::EncodeToBytes;
+using testutil::Interleaved;
+using testutil::Picture;
+using testutil::ReadFile;
 
 // RGB to 4:2:0 the way libjpeg does it: fixed-point JFIF equations with 16
 // fractional bits, then 2x2 averages with the alternating bias 1, 2.
-Planes ToPlanes(const Rgb& rgb) {
+Picture ToPlanes(const Interleaved& rgb) {
     const auto fix = [](double v) { return static_cast<int32_t>(v * 65536.0 + 0.5); };
     const int32_t half = 1 << 15, offset = 128 << 16;
-    Planes p;
-    p.w = rgb.w;
-    p.h = rgb.h;
+    Picture p(rgb.w, rgb.h);
     const size_t n = static_cast<size_t>(p.w) * p.h;
-    p.y.resize(n);
     Bytes cb(n), cr(n);
     for (size_t i = 0; i < n; ++i) {
         const int32_t r = rgb.px[3 * i], g = rgb.px[3 * i + 1], b = rgb.px[3 * i + 2];
@@ -96,8 +52,6 @@ Planes ToPlanes(const Rgb& rgb) {
         cr[i] = static_cast<uint8_t>(
             (fix(0.5) * r - fix(0.41869) * g - fix(0.08131) * b + offset + half - 1) >> 16);
     }
-    p.cb.resize(static_cast<size_t>(p.cw()) * p.ch());
-    p.cr.resize(p.cb.size());
     for (int y = 0; y < p.ch(); ++y) {
         int bias = 1;
         for (int x = 0; x < p.cw(); ++x) {
@@ -117,13 +71,8 @@ Planes ToPlanes(const Rgb& rgb) {
 }
 
 // A picture with gradients, edges and noise.
-Planes Synthetic(int w, int h) {
-    Planes p;
-    p.w = w;
-    p.h = h;
-    p.y.resize(static_cast<size_t>(w) * h);
-    p.cb.resize(static_cast<size_t>(p.cw()) * p.ch());
-    p.cr.resize(p.cb.size());
+Picture Synthetic(int w, int h) {
+    Picture p(w, h);
     uint32_t n = 7;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
@@ -136,45 +85,6 @@ Planes Synthetic(int w, int h) {
         p.cr[i] = static_cast<uint8_t>(255 - i * 5);
     }
     return p;
-}
-
-int Encode(const Planes& p, platform::ByteSink& sink, int quality = -1,
-           const Bytes* exif = nullptr) {
-    JpegEncoder enc;
-    int r = enc.Open(sink, p.w, p.h, DefaultJpegAllocator());
-    if (r != kJpegOk) return r;
-    if (quality >= 0) enc.SetQuality(quality);
-    if (exif != nullptr) enc.SetExif(exif->data(), exif->size());
-    r = enc.Encode(p.y.data(), p.w, p.cb.data(), p.cr.data(), p.cw());
-    if (r == kJpegOk) r = enc.Finish();
-    enc.Close();
-    return r;
-}
-
-Bytes EncodeToBytes(const Planes& p, int quality = -1, const Bytes* exif = nullptr) {
-    platform::MemorySink sink;
-    if (Encode(p, sink, quality, exif) != kJpegOk) return {};
-    return Bytes(sink.data(), sink.data() + sink.size());
-}
-
-Bytes ReadFile(const std::string& path) {
-    Bytes b;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return b;
-    uint8_t buf[65536];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
-    return b;
-}
-
-double Psnr(const Rgb& a, const Rgb& b) {
-    double se = 0;
-    for (size_t i = 0; i < a.px.size(); ++i) {
-        const double d = static_cast<double>(a.px[i]) - b.px[i];
-        se += d * d;
-    }
-    return 10.0 * std::log10(255.0 * 255.0 * a.px.size() / se);
 }
 
 struct Segment {
@@ -195,7 +105,7 @@ std::vector<Segment> Segments(const Bytes& b) {
             continue;
         }
         if (i + 3 >= b.size()) break;
-        const size_t len = static_cast<size_t>(b[i + 2]) << 8 | b[i + 3];
+        const size_t len = platform::Be16(&b[i + 2]);
         out.push_back({m, i, len});
         if (m == kJpegSos) break;
         i += 2 + len;
@@ -247,7 +157,7 @@ TEST(JpegEncode, XmpPacketLayout) {
 }
 
 TEST(JpegEncode, SegmentOrderWithAndWithoutExif) {
-    const Planes p = Synthetic(40, 24);
+    const Picture p = Synthetic(40, 24);
     Bytes exif = {0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
     for (int withExif = 0; withExif < 2; ++withExif) {
         const Bytes b = EncodeToBytes(p, -1, withExif ? &exif : nullptr);
@@ -276,8 +186,8 @@ TEST(JpegEncode, SegmentOrderWithAndWithoutExif) {
         ASSERT_GE(b.size(), 2u);
         EXPECT_EQ(b[b.size() - 2], 0xFF);
         EXPECT_EQ(b[b.size() - 1], kJpegEoi);
-        Rgb rgb;
-        EXPECT_TRUE(DecodeRgb(b, &rgb));
+        Interleaved rgb;
+        EXPECT_TRUE(DecodeTurboRgb(b, &rgb));
     }
 }
 
@@ -289,21 +199,21 @@ TEST(JpegEncode, RefusesBadArgumentsAndOversizedExif) {
     EXPECT_EQ(enc.Encode(nullptr, 0, nullptr, nullptr, 0), kJpegBadArgument);
     EXPECT_EQ(enc.Finish(), kJpegBadArgument);
 
-    const Planes p = Synthetic(16, 16);
+    const Picture p = Synthetic(16, 16);
     Bytes exif(65535 - 6 + 1, 0);
     platform::MemorySink big;
-    EXPECT_EQ(Encode(p, big, 90, &exif), kJpegBadArgument);
+    EXPECT_EQ(EncodeOurs(p, big, 90, &exif), kJpegBadArgument);
     exif.pop_back();  // the largest that fits
     const Bytes b = EncodeToBytes(p, 90, &exif);
     ASSERT_FALSE(b.empty());
     EXPECT_EQ(b[4], 0xFF);
     EXPECT_EQ(b[5], 0xFF);
-    Rgb rgb;
-    EXPECT_TRUE(DecodeRgb(b, &rgb));
+    Interleaved rgb;
+    EXPECT_TRUE(DecodeTurboRgb(b, &rgb));
 }
 
 TEST(JpegEncode, QualityTables) {
-    const Planes p = Synthetic(16, 16);
+    const Picture p = Synthetic(16, 16);
     uint8_t luma[64], chroma[64];
     // Quality 90: scale 20 of the example tables; zigzag order.
     QuantTables(EncodeToBytes(p), luma, chroma);
@@ -369,61 +279,48 @@ TEST(JpegEncode, QualityTables) {
 TEST(JpegEncode, OddSizesDecodeAtTheirSize) {
     const int sizes[][2] = {{33, 17}, {1, 1}, {17, 64}, {250, 3}};
     for (const auto& s : sizes) {
-        const Planes p = Synthetic(s[0], s[1]);
+        const Picture p = Synthetic(s[0], s[1]);
         const Bytes b = EncodeToBytes(p, 100);
-        Rgb rgb;
-        ASSERT_TRUE(DecodeRgb(b, &rgb)) << s[0] << "x" << s[1];
+        Interleaved rgb;
+        ASSERT_TRUE(DecodeTurboRgb(b, &rgb)) << s[0] << "x" << s[1];
         EXPECT_EQ(rgb.w, s[0]);
         EXPECT_EQ(rgb.h, s[1]);
         // At quality 100 the decoded luma stays close to the source, edges included.
-        jpeg_decompress_struct cinfo;
-        jpeg_error_mgr err;
-        cinfo.err = jpeg_std_error(&err);
-        jpeg_create_decompress(&cinfo);
-        jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
-        jpeg_read_header(&cinfo, TRUE);
-        cinfo.out_color_space = JCS_YCbCr;
-        jpeg_start_decompress(&cinfo);
-        Bytes row(static_cast<size_t>(s[0]) * 3);
+        Interleaved ycc;
+        ASSERT_TRUE(testutil::DecodeTurboYcc(b, &ycc)) << s[0] << "x" << s[1];
         int worst = 0;
-        while (cinfo.output_scanline < cinfo.output_height) {
-            const int y = static_cast<int>(cinfo.output_scanline);
-            JSAMPROW r = row.data();
-            jpeg_read_scanlines(&cinfo, &r, 1);
+        for (int y = 0; y < s[1]; ++y)
             for (int x = 0; x < s[0]; ++x)
-                worst = std::max(worst, std::abs(row[3 * x] - p.y[y * s[0] + x]));
-        }
-        jpeg_finish_decompress(&cinfo);
-        jpeg_destroy_decompress(&cinfo);
+                worst = std::max(worst, std::abs(ycc.px[3 * (y * s[0] + x)] - p.y[y * s[0] + x]));
         EXPECT_LE(worst, 2) << s[0] << "x" << s[1];
     }
 }
 
 TEST(JpegEncode, FailingSinkGivesWriteFailed) {
-    const Planes p = Synthetic(300, 200);
+    const Picture p = Synthetic(300, 200);
     const size_t full = EncodeToBytes(p).size();
     for (size_t budget : {size_t{0}, size_t{1200}, full / 2, full - 1}) {
         FailingSink sink(budget);
-        EXPECT_EQ(Encode(p, sink), kJpegWriteFailed) << budget;
+        EXPECT_EQ(EncodeOurs(p, sink), kJpegWriteFailed) << budget;
     }
     FailingSink enough(full);
-    EXPECT_EQ(Encode(p, enough), kJpegOk);
+    EXPECT_EQ(EncodeOurs(p, enough), kJpegOk);
 }
 
 // A real photo through ours and through cjpeg at quality 90: djpeg reads ours
 // without a word, and size and PSNR stay close to cjpeg's.
 TEST(JpegEncode, MatchesCjpegOnAPhoto) {
     const Bytes src = ReadFile("/usr/share/xplanet/images/earth.jpg");
-    Rgb rgb;
-    if (src.empty() || !DecodeRgb(src, &rgb)) GTEST_SKIP() << "no test photo";
-    const Planes p = ToPlanes(rgb);
+    Interleaved rgb;
+    if (src.empty() || !DecodeTurboRgb(src, &rgb)) GTEST_SKIP() << "no test photo";
+    const Picture p = ToPlanes(rgb);
     testutil::TempDir dir;
     const std::string ours = dir.File("ours.jpg"), ppm = dir.File("src.ppm"),
                       theirs = dir.File("cjpeg.jpg");
     {
         platform::FileWriter f;
         ASSERT_EQ(f.Open(ours.c_str()), 0);
-        ASSERT_EQ(Encode(p, f, 90), kJpegOk);
+        ASSERT_EQ(EncodeOurs(p, f, 90), kJpegOk);
         ASSERT_TRUE(f.Close());
     }
     {
@@ -434,29 +331,27 @@ TEST(JpegEncode, MatchesCjpegOnAPhoto) {
         pnm.insert(pnm.end(), rgb.px.begin(), rgb.px.end());
         testutil::WriteBytes(ppm, pnm);
     }
+    testutil::ExpectDjpegAccepts(ours);
     int status = -1;
-    const std::string djpeg = RunCommand("djpeg -outfile /dev/null '" + ours + "' 2>&1", &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(djpeg, "");
-    RunCommand(
-        "cjpeg -quality 90 -sample 2x2 -baseline -outfile '" + theirs + "' '" + ppm + "' 2>&1",
-        &status);
+    RunCommand("cjpeg -quality 90 -sample 2x2 -baseline -outfile " + testutil::ShellQuote(theirs) +
+                   " " + testutil::ShellQuote(ppm) + " 2>&1",
+               &status);
     ASSERT_EQ(status, 0);
 
     const Bytes a = ReadFile(ours), b = ReadFile(theirs);
-    Rgb ra, rb;
-    ASSERT_TRUE(DecodeRgb(a, &ra));
-    ASSERT_TRUE(DecodeRgb(b, &rb));
+    Interleaved ra, rb;
+    ASSERT_TRUE(DecodeTurboRgb(a, &ra));
+    ASSERT_TRUE(DecodeTurboRgb(b, &rb));
     // Our headers carry the XMP packet; compare what follows the headers.
     const double sizeA = static_cast<double>(a.size()) - 1061,
                  sizeB = static_cast<double>(b.size());
-    const double psnrA = Psnr(rgb, ra), psnrB = Psnr(rgb, rb);
+    const double psnrA = testutil::Psnr(rgb.px, ra.px), psnrB = testutil::Psnr(rgb.px, rb.px);
     std::printf("ours %zu bytes %.3f dB, cjpeg %zu bytes %.3f dB\n", a.size(), psnrA, b.size(),
                 psnrB);
     EXPECT_LT(std::fabs(sizeA / sizeB - 1.0), 0.03);
     EXPECT_LT(std::fabs(psnrA - psnrB), 0.2);
 
-    const std::string tags = RunCommand("exiftool -s -XMP-GPano:all '" + ours + "' 2>&1", &status);
+    const std::string tags = testutil::Exiftool("-s -XMP-GPano:all", ours, &status);
     EXPECT_EQ(status, 0);
     EXPECT_NE(tags.find("ProjectionType"), std::string::npos) << tags;
     EXPECT_NE(tags.find("equirectangular"), std::string::npos) << tags;

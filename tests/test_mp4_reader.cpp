@@ -14,11 +14,20 @@
 
 #include "mp4/mp4_common.h"
 #include "mp4/mp4_reader.h"
-#include "test_util.h"
+#include "sample/samplegen.h"
+#include "support/boxes.h"
+#include "support/files.h"
+#include "support/peers.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::AllBoxes;
+using testutil::AppendChild;
+using testutil::Box;
+using testutil::Bytes;
+using testutil::FindBox;
+using testutil::PutBe32;
+using Reference = testutil::PeerPackets;
 
 std::string Md5(const uint8_t* p, size_t n) {
     unsigned char d[EVP_MAX_MD_SIZE];
@@ -33,35 +42,6 @@ std::string Md5(const uint8_t* p, size_t n) {
     return s;
 }
 
-std::string Capture(const std::string& cmd) {
-    std::string out;
-    FILE* f = popen(cmd.c_str(), "r");
-    if (!f) return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
-    pclose(f);
-    return out;
-}
-
-Bytes Load(const std::string& path) {
-    Bytes b;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return b;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.insert(b.end(), buf, buf + n);
-    std::fclose(f);
-    return b;
-}
-
-void Save(const std::string& path, const Bytes& b) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    ASSERT_EQ(fwrite(b.data(), 1, b.size(), f), b.size());
-    std::fclose(f);
-}
-
 const testutil::TempDir& Dir() {
     static testutil::TempDir dir;
     return dir;
@@ -71,10 +51,7 @@ const testutil::TempDir& Dir() {
 std::string Make(const std::string& name, const std::string& args) {
     static std::map<std::string, bool> made;
     std::string path = Dir().File(name);
-    if (!made[name]) {
-        std::string cmd = "ffmpeg -v error -y " + args + " '" + path + "'";
-        made[name] = std::system(cmd.c_str()) == 0;
-    }
+    if (!made[name]) made[name] = testutil::FfmpegWrite(args, path) == 0;
     return made[name] ? path : std::string();
 }
 
@@ -87,46 +64,6 @@ std::string PlainFile() {
 }
 std::string FastStartFile() {
     return Make("faststart.mp4", std::string(kAv) + " -movflags +faststart");
-}
-
-// ffmpeg's packets of a file: per stream, sizes and md5s in order, and the
-// md5 of each stream's extradata.
-struct Reference {
-    std::map<int, std::vector<std::pair<uint32_t, std::string>>> packets;
-    std::map<int, std::string> extradataMd5;
-};
-
-std::string Trim(const std::string& s) {
-    size_t a = s.find_first_not_of(' '), b = s.find_last_not_of(" \n");
-    return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
-}
-
-Reference Probe(const std::string& path) {
-    Reference ref;
-    std::string out =
-        Capture("ffmpeg -v error -i '" + path + "' -map 0 -c copy -f framemd5 - 2>/dev/null");
-    size_t at = 0;
-    while (at < out.size()) {
-        size_t eol = out.find('\n', at);
-        if (eol == std::string::npos) eol = out.size();
-        std::string line = out.substr(at, eol - at);
-        at = eol + 1;
-        std::vector<std::string> f;
-        size_t p = 0;
-        while (true) {
-            size_t c = line.find(',', p);
-            f.push_back(Trim(line.substr(p, c == std::string::npos ? c : c - p)));
-            if (c == std::string::npos) break;
-            p = c + 1;
-        }
-        if (line.rfind("#extradata ", 0) == 0 && f.size() >= 3) {
-            ref.extradataMd5[std::atoi(f[0].c_str() + 11)] = f[2];
-        } else if (!line.empty() && line[0] != '#' && f.size() >= 6) {
-            ref.packets[std::atoi(f[0].c_str())].push_back(
-                {static_cast<uint32_t>(std::strtoul(f[4].c_str(), nullptr, 10)), f[5]});
-        }
-    }
-    return ref;
 }
 
 // An Mp4Io over bytes in memory.
@@ -209,7 +146,7 @@ ReadBack ReadAll(MP4Spliter* sp, int track) {
 
 // Reads a whole file and checks every track against ffmpeg's packets.
 void ExpectSameAsFfmpeg(const std::string& path, size_t expectTracks) {
-    Reference ref = Probe(path);
+    Reference ref = testutil::FfmpegPackets(path);
     ASSERT_EQ(ref.packets.size(), expectTracks);
     Mp4File file;
     ASSERT_EQ(file.OpenRead(path.c_str()), 0);
@@ -227,67 +164,6 @@ void ExpectSameAsFfmpeg(const std::string& path, size_t expectTracks) {
         for (size_t k = 1; k < rb.infos.size(); ++k)
             EXPECT_GE(rb.infos[k].dtsMs, rb.infos[k - 1].dtsMs);
     }
-}
-
-// ---- Box surgery on file images. ----
-
-uint32_t Be32(const Bytes& b, size_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-           b[at + 3];
-}
-void Put32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-struct Box {
-    size_t at;
-    size_t size;
-    std::string type;
-};
-
-// Every box of the tree, parents before children, descending into the usual
-// containers.
-void Boxes(const Bytes& b, size_t from, size_t to, std::vector<Box>* out) {
-    static const char* containers[] = {"moov", "trak", "mdia", "minf", "stbl", "edts", "udta"};
-    size_t at = from;
-    while (at + 8 <= to) {
-        size_t size = Be32(b, at);
-        std::string type(reinterpret_cast<const char*>(&b[at + 4]), 4);
-        if (size < 8 || at + size > to) break;
-        out->push_back({at, size, type});
-        for (const char* c : containers)
-            if (type == c) Boxes(b, at + 8, at + size, out);
-        at += size;
-    }
-}
-
-std::vector<Box> Boxes(const Bytes& b) {
-    std::vector<Box> out;
-    Boxes(b, 0, b.size(), &out);
-    return out;
-}
-
-// The n-th box of a type (from 0).
-Box Find(const Bytes& b, const std::string& type, int n = 0) {
-    for (const Box& x : Boxes(b))
-        if (x.type == type && n-- == 0) return x;
-    return {0, 0, ""};
-}
-
-// Inserts a box at the end of the given parent, growing the parent and the
-// boxes above it. Only for files whose sample data lies before the moov.
-void AppendChild(Bytes& b, const Box& parent, const Bytes& child) {
-    for (const Box& x : Boxes(b))
-        if (x.at <= parent.at && x.at + x.size >= parent.at + parent.size && x.size >= 8)
-            Put32(b, x.at, static_cast<uint32_t>(x.size + child.size()));
-    b.insert(b.begin() + static_cast<long>(parent.at + parent.size), child.begin(), child.end());
-}
-
-Bytes MakeBox(const char* type, size_t payload, uint8_t fill = 0) {
-    Bytes box(8 + payload, fill);
-    Put32(box, 0, static_cast<uint32_t>(box.size()));
-    std::memcpy(&box[4], type, 4);
-    return box;
 }
 
 // Opens damaged bytes in both modes; when open succeeds every sample of
@@ -385,7 +261,7 @@ TEST_F(Mp4Reader, TrackParamsOfVideoAndSound) {
     EXPECT_EQ(e[0].handler, kMp4HandlerVideo);
     EXPECT_EQ(e[1].handler, kMp4HandlerSound);
 
-    Reference ref = Probe(path);
+    Reference ref = testutil::FfmpegPackets(path);
     uint32_t maxVideo = 0, maxSound = 0;
     for (auto& p : ref.packets[0]) maxVideo = std::max(maxVideo, p.first);
     for (auto& p : ref.packets[1]) maxSound = std::max(maxSound, p.first);
@@ -423,8 +299,8 @@ TEST_F(Mp4Reader, TrackParamsOfVideoAndSound) {
 TEST_F(Mp4Reader, CodecConfigMatchesFfmpegExtradata) {
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Reference ref = Probe(path);
-    Bytes bytes = Load(path);
+    Reference ref = testutil::FfmpegPackets(path);
+    Bytes bytes = testutil::ReadFile(path);
     MemStream ms;
     Reader sp;
     ASSERT_EQ(OpenBytes(&ms, bytes, kMp4ReadModeAll, &sp), 0);
@@ -482,7 +358,7 @@ TEST_F(Mp4Reader, OtherCodecs) {
         std::string path = Make(c.name, c.args);
         ASSERT_FALSE(path.empty()) << c.name;
         ExpectSameAsFfmpeg(path, 1);
-        Bytes b = Load(path);
+        Bytes b = testutil::ReadFile(path);
         MemStream ms;
         Reader sp;
         ASSERT_EQ(OpenBytes(&ms, b, kMp4ReadModeAll, &sp), 0);
@@ -500,7 +376,7 @@ TEST_F(Mp4Reader, PhoneVideo) {
     const char* path = "/usr/lib/python3/dist-packages/imageio/resources/images/realshort.mp4";
     struct stat st;
     if (stat(path, &st) != 0) GTEST_SKIP() << "python3-imageio not installed";
-    Reference ref = Probe(path);
+    Reference ref = testutil::FfmpegPackets(path);
     ExpectSameAsFfmpeg(path, ref.packets.size());
 }
 
@@ -509,17 +385,17 @@ TEST_F(Mp4Reader, WideMdatBeforeMoov) {
     // 16-byte header of a 64-bit "mdat" and no offset moves.
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Bytes b = Load(path);
-    Box fr = Find(b, "free"), md = Find(b, "mdat");
+    Bytes b = testutil::ReadFile(path);
+    Box fr = FindBox(b, "free"), md = FindBox(b, "mdat");
     ASSERT_EQ(fr.size, 8u);
     ASSERT_EQ(md.at, fr.at + 8);
     uint64_t wide = md.size + 8;
-    Put32(b, fr.at, 1);
+    PutBe32(b, fr.at, 1);
     std::memcpy(&b[fr.at + 4], "mdat", 4);
-    Put32(b, fr.at + 8, static_cast<uint32_t>(wide >> 32));
-    Put32(b, fr.at + 12, static_cast<uint32_t>(wide));
+    PutBe32(b, fr.at + 8, static_cast<uint32_t>(wide >> 32));
+    PutBe32(b, fr.at + 12, static_cast<uint32_t>(wide));
     std::string widePath = Dir().File("wide.mp4");
-    Save(widePath, b);
+    ASSERT_TRUE(testutil::WriteBytes(widePath, b));
 
     testing::internal::CaptureStdout();
     MP4SpliterSetTrace(1);
@@ -536,21 +412,21 @@ TEST_F(Mp4Reader, WideMdatBeforeMoov) {
               std::string::npos);
 
     // A 64-bit size past the stream skips to its end: no movie is reached.
-    Put32(b, fr.at + 8, 0x10);
+    PutBe32(b, fr.at + 8, 0x10);
     EXPECT_EQ(Survive(b), kMp4ReadNoMovie);
 }
 
 TEST_F(Mp4Reader, SphericalUuidInTrackIsSkipped) {
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Bytes b = Load(path);
-    Bytes uuid = MakeBox("uuid", 433, 'x');
+    Bytes b = testutil::ReadFile(path);
+    Bytes uuid = sample::Box("uuid", Bytes(433, 'x'));
     static const uint8_t id[16] = {0xff, 0xcc, 0x82, 0x63, 0xf8, 0x55, 0x4a, 0x93,
                                    0x88, 0x14, 0x58, 0x7a, 0x02, 0x52, 0x1f, 0xdd};
     std::memcpy(&uuid[8], id, 16);
-    AppendChild(b, Find(b, "trak", 0), uuid);
+    AppendChild(b, FindBox(b, "trak", 0), uuid);
     std::string out = Dir().File("spherical.mp4");
-    Save(out, b);
+    ASSERT_TRUE(testutil::WriteBytes(out, b));
     ExpectSameAsFfmpeg(out, 2);
 }
 
@@ -562,7 +438,7 @@ TEST_F(Mp4Reader, SeekLandsOnTheSampleForTheTime) {
              "-f lavfi -i testsrc2=s=64x32:r=25:d=4 -f lavfi -i sine=d=4 -c:v libx264 -g 25 "
              "-keyint_min 25 -sc_threshold 0 -pix_fmt yuv420p -c:a aac -shortest");
     ASSERT_FALSE(path.empty());
-    Bytes b = Load(path);
+    Bytes b = testutil::ReadFile(path);
     MemStream ms;
     Reader sp;
     ASSERT_EQ(OpenBytes(&ms, b, kMp4ReadModeAll, &sp), 0);
@@ -604,8 +480,8 @@ TEST_F(Mp4Reader, SeekLandsOnTheSampleForTheTime) {
 TEST_F(Mp4Reader, TooSmallBufferGivesSizeThenSameSample) {
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Reference ref = Probe(path);
-    Bytes b = Load(path);
+    Reference ref = testutil::FfmpegPackets(path);
+    Bytes b = testutil::ReadFile(path);
     MemStream ms;
     Reader sp;
     ASSERT_EQ(OpenBytes(&ms, b, kMp4ReadModeAll, &sp), 0);
@@ -627,7 +503,7 @@ TEST_F(Mp4Reader, TooSmallBufferGivesSizeThenSameSample) {
 TEST_F(Mp4Reader, OpenArgumentsAndModes) {
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Bytes b = Load(path);
+    Bytes b = testutil::ReadFile(path);
     MemStream ms{b.data(), static_cast<int64_t>(b.size())};
     MP4Spliter* sp = nullptr;
     EXPECT_EQ(MP4SpliterOpen(ms.Io(), 0, &sp), kMp4ReadBadArgument);
@@ -651,8 +527,8 @@ TEST_F(Mp4Reader, OpenArgumentsAndModes) {
 TEST_F(Mp4Reader, LargeMoovAfterMdatInModeTwo) {
     std::string path = PlainFile();
     ASSERT_FALSE(path.empty());
-    Bytes b = Load(path);
-    AppendChild(b, Find(b, "moov"), MakeBox("free", 70000));
+    Bytes b = testutil::ReadFile(path);
+    AppendChild(b, FindBox(b, "moov"), sample::Box("free", Bytes(70000, 0)));
     MemStream ms{b.data(), static_cast<int64_t>(b.size())};
     MP4Spliter* sp = nullptr;
     ASSERT_EQ(MP4SpliterOpen(ms.Io(), kMp4ReadModeVideoOnly, &sp), kMp4ReadLateMovie);
@@ -667,11 +543,11 @@ TEST_F(Mp4Reader, LargeMoovAfterMdatInModeTwo) {
 TEST_F(Mp4Reader, FragmentedAndProtectedAreRefused) {
     std::string frag = Make("frag.mp4", std::string(kAv) + " -movflags frag_keyframe+empty_moov");
     ASSERT_FALSE(frag.empty());
-    EXPECT_EQ(Survive(Load(frag)), kMp4ReadFragmented);
+    EXPECT_EQ(Survive(testutil::ReadFile(frag)), kMp4ReadFragmented);
 
-    Bytes b = Load(PlainFile());
+    Bytes b = testutil::ReadFile(PlainFile());
     ASSERT_FALSE(b.empty());
-    Box stsd = Find(b, "stsd");
+    Box stsd = FindBox(b, "stsd");
     ASSERT_EQ(std::memcmp(&b[stsd.at + 20], "avc1", 4), 0);
     std::memcpy(&b[stsd.at + 20], "encv", 4);
     EXPECT_EQ(Survive(b), kMp4ReadProtected);
@@ -682,9 +558,9 @@ TEST_F(Mp4Reader, FragmentedAndProtectedAreRefused) {
 TEST_F(Mp4Reader, TruncatedAtEveryBoxBoundary) {
     for (const std::string& path : {PlainFile(), FastStartFile()}) {
         ASSERT_FALSE(path.empty());
-        Bytes b = Load(path);
+        Bytes b = testutil::ReadFile(path);
         std::vector<size_t> cuts;
-        for (const Box& x : Boxes(b)) {
+        for (const Box& x : AllBoxes(b)) {
             cuts.push_back(x.at);
             cuts.push_back(x.at + 4);
             cuts.push_back(x.at + x.size - 1);
@@ -698,39 +574,39 @@ TEST_F(Mp4Reader, TruncatedAtEveryBoxBoundary) {
 }
 
 TEST_F(Mp4Reader, BadSizesAndCountsGiveCodes) {
-    Bytes base = Load(PlainFile());
+    Bytes base = testutil::ReadFile(PlainFile());
     ASSERT_FALSE(base.empty());
-    Box moov = Find(base, "moov");
+    Box moov = FindBox(base, "moov");
     for (uint32_t size : {0u, 1u, 7u}) {
         Bytes b = base;
-        Put32(b, moov.at, size);
+        PutBe32(b, moov.at, size);
         EXPECT_EQ(Survive(b), kMp4ReadNoMovie) << size;
     }
     {
         Bytes b = base;  // a moov claiming 4 GB
-        Put32(b, moov.at, 0xfffffff0u);
+        PutBe32(b, moov.at, 0xfffffff0u);
         EXPECT_NE(Survive(b), 0);
     }
     {
         Bytes b = base;  // a track box smaller than a header stops the walk
-        Put32(b, Find(b, "trak").at, 7);
+        PutBe32(b, FindBox(b, "trak").at, 7);
         EXPECT_EQ(Survive(b), kMp4ReadNoMovie);
     }
     {
         Bytes b = base;  // stsz claiming far more entries than it holds
-        Put32(b, Find(b, "stsz").at + 16, 0x40000000u);
+        PutBe32(b, FindBox(b, "stsz").at + 16, 0x40000000u);
         EXPECT_EQ(Survive(b), kMp4ReadMalformed);
     }
     {
         Bytes b = base;  // fixed-size samples, a huge count
-        Box stsz = Find(b, "stsz");
-        Put32(b, stsz.at + 12, 1);
-        Put32(b, stsz.at + 16, 0xffffffffu);
+        Box stsz = FindBox(b, "stsz");
+        PutBe32(b, stsz.at + 12, 1);
+        PutBe32(b, stsz.at + 16, 0xffffffffu);
         EXPECT_EQ(Survive(b), -1);
     }
     {
         Bytes b = base;  // the first video chunk outside the file: that track is dropped
-        Put32(b, Find(b, "stco").at + 16, 0xffffff00u);
+        PutBe32(b, FindBox(b, "stco").at + 16, 0xffffff00u);
         MemStream ms;
         Reader sp;
         ASSERT_EQ(OpenBytes(&ms, b, kMp4ReadModeAll, &sp), 0);
@@ -743,7 +619,7 @@ TEST_F(Mp4Reader, BadSizesAndCountsGiveCodes) {
     }
     {
         Bytes b = base;  // stts covering fewer samples than stsz
-        Put32(b, Find(b, "stts").at + 16, 3);
+        PutBe32(b, FindBox(b, "stts").at + 16, 3);
         EXPECT_EQ(Survive(b), -1);
         MemStream ms;
         Reader sp;
@@ -751,17 +627,17 @@ TEST_F(Mp4Reader, BadSizesAndCountsGiveCodes) {
     }
     {
         Bytes b = base;  // a media time scale of 0
-        Put32(b, Find(b, "mdhd").at + 20, 0);
+        PutBe32(b, FindBox(b, "mdhd").at + 20, 0);
         EXPECT_EQ(Survive(b), kMp4ReadNotApplicable);
     }
     {
         Bytes b = base;  // a child larger than its parent is clipped to it
-        Box stbl = Find(b, "stbl");
-        Box last = {0, 0, ""};
-        for (const Box& x : Boxes(b))
+        Box stbl = FindBox(b, "stbl");
+        Box last;
+        for (const Box& x : AllBoxes(b))
             if (x.at > stbl.at && x.at + x.size == stbl.at + stbl.size) last = x;
         ASSERT_FALSE(last.type.empty());
-        Put32(b, last.at, 0x7fffffff);
+        PutBe32(b, last.at, 0x7fffffff);
         EXPECT_EQ(Survive(b), 0);
     }
     EXPECT_EQ(Survive(Bytes()), kMp4ReadNoMovie);

@@ -17,11 +17,21 @@ extern "C" {
 #include <vector>
 
 #include "mp4/mp4_writer.h"
-#include "test_util.h"
+#include "support/boxes.h"
+#include "support/files.h"
+#include "support/peers.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::Be32;
+using testutil::Be64;
+using testutil::Box;
+using testutil::Bytes;
+using testutil::Children;
+using testutil::ExpectPeersAccept;
+using testutil::FfprobeValues;
+using testutil::FindPath;
+using testutil::ReadFile;
 
 // ---- I/O over a stdio file ------------------------------------------------
 
@@ -41,106 +51,6 @@ int64_t FileTell(void* u) {
 
 Mp4Io IoOf(FILE* f) {
     return Mp4Io{f, FileRead, FileWrite, FileSeek, FileTell, nullptr};
-}
-
-Bytes ReadAll(const std::string& path) {
-    Bytes out;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return out;
-    fseeko(f, 0, SEEK_END);
-    out.resize(static_cast<size_t>(ftello(f)));
-    fseeko(f, 0, SEEK_SET);
-    if (fread(out.data(), 1, out.size(), f) != out.size()) out.clear();
-    fclose(f);
-    return out;
-}
-
-// ---- box walking ----------------------------------------------------------
-
-uint32_t Be32(const Bytes& b, size_t at) {
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) |
-           b[at + 3];
-}
-uint64_t Be64(const Bytes& b, size_t at) {
-    return (uint64_t{Be32(b, at)} << 32) | Be32(b, at + 4);
-}
-
-struct Box {
-    std::string type;
-    size_t at = 0;    // header start
-    size_t size = 0;  // whole box
-    size_t body() const { return at + 8; }
-};
-
-std::vector<Box> Children(const Bytes& b, size_t from, size_t to) {
-    std::vector<Box> out;
-    while (from + 8 <= to) {
-        Box x;
-        x.at = from;
-        x.size = Be32(b, from);
-        x.type.assign(reinterpret_cast<const char*>(&b[from + 4]), 4);
-        if (x.size == 1) x.size = static_cast<size_t>(Be64(b, from + 8));
-        if (x.size < 8 || from + x.size > to) break;
-        out.push_back(x);
-        from += x.size;
-    }
-    return out;
-}
-std::vector<Box> Children(const Bytes& b, const Box& parent, size_t skip = 0) {
-    return Children(b, parent.body() + skip, parent.at + parent.size);
-}
-std::vector<Box> TopLevel(const Bytes& b) {
-    return Children(b, 0, b.size());
-}
-
-// Follows a path like "moov/trak[1]/mdia/minf/stbl/stsz" (0-based indices).
-bool Find(const Bytes& b, const std::string& path, Box* found) {
-    std::vector<Box> level = TopLevel(b);
-    size_t pos = 0;
-    while (pos < path.size()) {
-        size_t slash = path.find('/', pos);
-        std::string part =
-            path.substr(pos, slash == std::string::npos ? std::string::npos : slash - pos);
-        pos = slash == std::string::npos ? path.size() : slash + 1;
-        int index = 0;
-        size_t br = part.find('[');
-        if (br != std::string::npos) {
-            index = std::atoi(part.c_str() + br + 1);
-            part = part.substr(0, br);
-        }
-        bool ok = false;
-        for (const Box& x : level) {
-            if (x.type == part && index-- == 0) {
-                *found = x;
-                ok = true;
-                break;
-            }
-        }
-        if (!ok) return false;
-        level = Children(b, *found, found->type == "stsd" ? 8 : 0);
-    }
-    return true;
-}
-
-std::string Run(const std::string& cmd, int* status) {
-    return testutil::RunCommand(cmd + " 2>&1", status);
-}
-
-// Peer checks every file we write must pass.
-void ExpectPeersAccept(const std::string& path, bool sound) {
-    int st = 0;
-    EXPECT_EQ(Run("ffprobe -v error '" + path + "'", &st), "");
-    EXPECT_EQ(st, 0);
-    EXPECT_EQ(Run("ffmpeg -nostdin -v warning -xerror -i '" + path + "' -f null -", &st), "");
-    EXPECT_EQ(st, 0);
-    std::string exif = Run("exiftool -XMP-GSpherical:all '" + path + "'", &st);
-    EXPECT_NE(exif.find("Spherical                       : true"), std::string::npos) << exif;
-    EXPECT_NE(exif.find("equirectangular"), std::string::npos) << exif;
-    std::string info = Run("mediainfo '" + path + "'", &st);
-    EXPECT_NE(info.find("\nVideo"), std::string::npos) << info;
-    if (sound) {
-        EXPECT_NE(info.find("\nAudio"), std::string::npos) << info;
-    }
 }
 
 // ---- real content ---------------------------------------------------------
@@ -373,11 +283,6 @@ void WriteContent(FileWriter& fw, uint32_t video, const H264& h, int startCode, 
     }
 }
 
-std::string Probe(const std::string& path, const std::string& what) {
-    int st = 0;
-    return Run("ffprobe -v error " + what + " -of default=nw=1:nk=1 '" + path + "'", &st);
-}
-
 }  // namespace
 
 TEST(Mp4WriterSpherical, BoxIsThe441ByteV1Box) {
@@ -432,26 +337,28 @@ TEST(Mp4Writer, RecorderFileIsReadByPeers) {
         ASSERT_EQ(fw.Close(), 0);
     }
     ExpectPeersAccept(path, true);
-    EXPECT_EQ(Probe(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
-              "30\n");
-    EXPECT_NE(Probe(path, "-select_streams v -show_entries stream_side_data=rotation").find("-90"),
+    EXPECT_EQ(
+        FfprobeValues(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+        "30\n");
+    EXPECT_NE(FfprobeValues(path, "-select_streams v -show_entries stream_side_data=rotation")
+                  .find("-90"),
               std::string::npos);
 
-    Bytes b = ReadAll(path);
+    Bytes b = ReadFile(path);
     ASSERT_GT(b.size(), 40u);
     EXPECT_EQ(std::string(b.begin() + 4, b.begin() + 12), "ftypisom");
     Box mdat, moov, udta, trak0, trak1, hdlr, tkhd;
-    ASSERT_TRUE(Find(b, "mdat", &mdat));
+    ASSERT_TRUE(FindPath(b, "mdat", &mdat));
     EXPECT_EQ(mdat.at, 32u);
-    ASSERT_TRUE(Find(b, "moov", &moov));
+    ASSERT_TRUE(FindPath(b, "moov", &moov));
     EXPECT_GT(moov.at, mdat.at);
-    ASSERT_TRUE(Find(b, "moov/udta", &udta));
+    ASSERT_TRUE(FindPath(b, "moov/udta", &udta));
     EXPECT_EQ(Bytes(b.begin() + static_cast<long>(udta.body()),
                     b.begin() + static_cast<long>(udta.at + udta.size)),
               trailer);
     // The spherical box ends the video track and only the video track.
-    ASSERT_TRUE(Find(b, "moov/trak[0]", &trak0));
-    ASSERT_TRUE(Find(b, "moov/trak[1]", &trak1));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]", &trak0));
+    ASSERT_TRUE(FindPath(b, "moov/trak[1]", &trak1));
     std::vector<Box> soundKids = Children(b, trak0), videoKids = Children(b, trak1);
     for (const Box& k : soundKids) EXPECT_NE(k.type, "uuid");
     ASSERT_FALSE(videoKids.empty());
@@ -459,17 +366,17 @@ TEST(Mp4Writer, RecorderFileIsReadByPeers) {
     EXPECT_EQ(last.type, "uuid");
     ASSERT_EQ(last.size, 441u);
     EXPECT_EQ(std::memcmp(&b[last.at], MP4SphericalBox(), 441), 0);
-    ASSERT_TRUE(Find(b, "moov/trak[1]/mdia/hdlr", &hdlr));
+    ASSERT_TRUE(FindPath(b, "moov/trak[1]/mdia/hdlr", &hdlr));
     EXPECT_EQ(std::string(b.begin() + static_cast<long>(hdlr.at + 32),
                           b.begin() + static_cast<long>(hdlr.at + hdlr.size)),
               std::string("Orbivue video", 14));
-    ASSERT_TRUE(Find(b, "moov/trak[1]/tkhd", &tkhd));
+    ASSERT_TRUE(FindPath(b, "moov/trak[1]/tkhd", &tkhd));
     EXPECT_EQ(Be32(b, tkhd.at + 48), 0u);           // a
     EXPECT_EQ(Be32(b, tkhd.at + 52), 0x10000u);     // b
     EXPECT_EQ(Be32(b, tkhd.at + 60), 0xFFFF0000u);  // c
     EXPECT_EQ(Be32(b, tkhd.at + 84), 320u << 16);
     Box stts;
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/stts", &stts));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/stts", &stts));
     EXPECT_EQ(Be32(b, stts.at + 12), 1u);
     EXPECT_EQ(Be32(b, stts.at + 20), 1024u);
 }
@@ -491,13 +398,14 @@ TEST(Mp4Writer, BFramesGetCompositionOffsets) {
         ASSERT_EQ(fw.Close(), 0);
     }
     ExpectPeersAccept(path, false);
-    EXPECT_EQ(Probe(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
-              "30\n");
-    std::string pts = Probe(path, "-show_entries packet=pts");
+    EXPECT_EQ(
+        FfprobeValues(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+        "30\n");
+    std::string pts = FfprobeValues(path, "-show_entries packet=pts");
     EXPECT_NE(pts.find("80000\n"), std::string::npos) << pts;  // first frame, 80 ms
-    Bytes b = ReadAll(path);
+    Bytes b = ReadFile(path);
     Box ctts;
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/ctts", &ctts));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/ctts", &ctts));
     EXPECT_GT(Be32(b, ctts.at + 12), 1u);
 }
 
@@ -513,9 +421,9 @@ TEST(Mp4Writer, ThreeByteStartCodesBecomeLengths) {
         ASSERT_EQ(fw.Close(), 0);
     }
     ExpectPeersAccept(path, false);
-    Bytes b = ReadAll(path);
+    Bytes b = ReadFile(path);
     Box stsz;
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
     size_t first = 0;
     for (const Bytes& nal : h.frames[0].nals) first += nal.size() - (nal[2] == 1 ? 3 : 4) + 4;
     EXPECT_EQ(Be32(b, stsz.at + 20), first);
@@ -535,17 +443,17 @@ TEST(Mp4Writer, SpilledTablesAreReadBackInOrder) {
         WriteContent(fw, video, h, 4, false, 0, nullptr, repeat);
         ASSERT_EQ(fw.Close(), 0);
     }
-    Bytes a = ReadAll(dir.File("spill.mp4")), m = ReadAll(dir.File("mem.mp4"));
+    Bytes a = ReadFile(dir.File("spill.mp4")), m = ReadFile(dir.File("mem.mp4"));
     EXPECT_EQ(a, m);
-    EXPECT_GT(ReadAll(dir.File("spill.dat")).size(), 16000u);
+    EXPECT_GT(ReadFile(dir.File("spill.dat")).size(), 16000u);
     ExpectPeersAccept(dir.File("spill.mp4"), false);
-    EXPECT_EQ(Probe(dir.File("spill.mp4"),
-                    "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+    EXPECT_EQ(FfprobeValues(dir.File("spill.mp4"),
+                            "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
               "2700\n");
     Box stsz, stss, stco;
-    ASSERT_TRUE(Find(a, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
-    ASSERT_TRUE(Find(a, "moov/trak[0]/mdia/minf/stbl/stss", &stss));
-    ASSERT_TRUE(Find(a, "moov/trak[0]/mdia/minf/stbl/stco", &stco));
+    ASSERT_TRUE(FindPath(a, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
+    ASSERT_TRUE(FindPath(a, "moov/trak[0]/mdia/minf/stbl/stss", &stss));
+    ASSERT_TRUE(FindPath(a, "moov/trak[0]/mdia/minf/stbl/stco", &stco));
     ASSERT_EQ(Be32(a, stsz.at + 16), 2700u);
     EXPECT_EQ(Be32(a, stss.at + 12), 2700u);
     EXPECT_EQ(Be32(a, stss.at + 16 + 4 * 2699), 2700u);
@@ -578,16 +486,17 @@ TEST(Mp4Writer, LargeDataUsesCo64AndLongMdat) {
         ASSERT_EQ(fw.Close(), 0);
     }
     ExpectPeersAccept(path, true);
-    EXPECT_EQ(Probe(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
-              "30\n");
-    Bytes b = ReadAll(path);
+    EXPECT_EQ(
+        FfprobeValues(path, "-select_streams v -count_frames -show_entries stream=nb_read_frames"),
+        "30\n");
+    Bytes b = ReadFile(path);
     EXPECT_EQ(Be32(b, 24), 1u);
     EXPECT_EQ(std::string(b.begin() + 28, b.begin() + 32), "mdat");
     Box mdat, co64;
-    ASSERT_TRUE(Find(b, "mdat", &mdat));
+    ASSERT_TRUE(FindPath(b, "mdat", &mdat));
     EXPECT_EQ(mdat.at, 24u);
-    EXPECT_FALSE(Find(b, "moov/trak[1]/mdia/minf/stbl/stco", &co64));
-    ASSERT_TRUE(Find(b, "moov/trak[1]/mdia/minf/stbl/co64", &co64));
+    EXPECT_FALSE(FindPath(b, "moov/trak[1]/mdia/minf/stbl/stco", &co64));
+    ASSERT_TRUE(FindPath(b, "moov/trak[1]/mdia/minf/stbl/co64", &co64));
     ASSERT_GE(Be32(b, co64.at + 12), 1u);
     EXPECT_GE(Be64(b, co64.at + 16), 40u);
     EXPECT_LT(Be64(b, co64.at + 16), mdat.at + mdat.size);
@@ -650,22 +559,22 @@ TEST(Mp4Writer, HourOfRecordingStaysSmall) {
     std::printf("writer peak memory for the hour: %llu bytes\n",
                 static_cast<unsigned long long>(peak));
     EXPECT_LT(peak, 20u * 1024 * 1024);
-    Bytes b = ReadAll(path);
+    Bytes b = ReadFile(path);
     Box stsz, stts, esds, mvhd;
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/stsz", &stsz));
     EXPECT_EQ(Be32(b, stsz.at + 16), kSound);
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/stts", &stts));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/stts", &stts));
     EXPECT_EQ(Be32(b, stts.at + 16), kSound);
     EXPECT_EQ(Be32(b, stts.at + 20), 1024u);
-    ASSERT_TRUE(Find(b, "moov/trak[0]/mdia/minf/stbl/stsd/mp4a", &esds));
+    ASSERT_TRUE(FindPath(b, "moov/trak[0]/mdia/minf/stbl/stsd/mp4a", &esds));
     Bytes asc = {0x05, 0x80, 0x80, 0x80, 0x02, 0x11, 0x90};  // LC, 48 kHz, 2 channels
     EXPECT_NE(
         std::search(b.begin() + static_cast<long>(esds.at),
                     b.begin() + static_cast<long>(esds.at + esds.size), asc.begin(), asc.end()),
         b.begin() + static_cast<long>(esds.at + esds.size));
-    ASSERT_TRUE(Find(b, "moov/trak[1]/mdia/minf/stbl/stsz", &stsz));
+    ASSERT_TRUE(FindPath(b, "moov/trak[1]/mdia/minf/stbl/stsz", &stsz));
     EXPECT_EQ(Be32(b, stsz.at + 16), kVideo);
     EXPECT_EQ(Be32(b, stsz.at + 20 + 4 * (kVideo - 1)), 120u);
-    ASSERT_TRUE(Find(b, "moov/mvhd", &mvhd));
+    ASSERT_TRUE(FindPath(b, "moov/mvhd", &mvhd));
     EXPECT_NEAR(Be32(b, mvhd.at + 24), 3600.0 * 100000, 100 * 100);
 }

@@ -8,7 +8,7 @@
 #include "platform/file.h"
 #include "platform/library.h"
 #include "platform/text.h"
-#include "test_util.h"
+#include "support/files.h"
 
 TEST(Text, RoundTripsUtf8AndUtf16) {
     const std::u16string wide = u"Pano 全景 é \U0001F30D";

@@ -5,7 +5,7 @@
 
 #include "calib/trailer.h"
 #include "player/probe.h"
-#include "samples.h"
+#include "support/samples.h"
 
 namespace {
 

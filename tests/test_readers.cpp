@@ -9,23 +9,14 @@
 #include "calib/trailer.h"
 #include "lens/mesh.h"
 #include "sample/samplegen.h"
-#include "test_util.h"
+#include "support/camera.h"
 
 using sample::Record;
 using testutil::JpegWithExif;
 using testutil::Mp4WithUdtaInMoov;
+using testutil::TrailerOf;
 
 namespace {
-
-std::vector<uint8_t> TrailerOf(std::vector<Record> records,
-                               sample::Corruption c = sample::Corruption::None,
-                               int64_t declaredTotal = -1) {
-    sample::TrailerSpec spec;
-    spec.records = std::move(records);
-    spec.corruption = c;
-    spec.declaredTotal = declaredTotal;
-    return sample::BuildTrailer(spec);
-}
 
 std::vector<Record> SingleRecords(float cx, float cy, float r) {
     sample::SingleLensValues v;

@@ -7,44 +7,27 @@
 
 #include "calib/spherical.h"
 #include "calib/trailer.h"
-#include "test_util.h"
+#include "sample/samplegen.h"
+#include "support/camera.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/peers.h"
 
+using testutil::ExpectPeersAccept;
 using testutil::RunCommand;
 
 namespace {
 
-// The packet checksums of one stream, in order.
-std::string StreamHashes(const std::string& file, int stream) {
-    int status = 0;
-    return RunCommand("ffmpeg -v error -i '" + file +
-                          "' -map 0 -c copy -f framemd5 - | grep -v '^#' | awk -F, '$1+0==" +
-                          std::to_string(stream) + " {print $5,$6}'",
-                      &status);
-}
-
 void ExpectSamePackets(const std::string& in, const std::string& out, int streams) {
     for (int s = 0; s < streams; ++s) {
-        const std::string a = StreamHashes(in, s), b = StreamHashes(out, s);
+        const std::string a = testutil::PacketHashes(in, s), b = testutil::PacketHashes(out, s);
         EXPECT_FALSE(a.empty()) << in << " stream " << s;
         EXPECT_EQ(a, b) << in << " stream " << s;
     }
 }
 
-void ExpectPeersAccept(const std::string& file) {
-    int status = 0;
-    EXPECT_EQ(RunCommand("ffprobe -v error '" + file + "' 2>&1", &status), "");
-    EXPECT_EQ(RunCommand("ffmpeg -v warning -xerror -i '" + file + "' -f null - 2>&1", &status),
-              "");
-    EXPECT_EQ(status, 0);
-    const std::string tags = RunCommand("exiftool -s -XMP-GSpherical:all '" + file + "'", &status);
-    EXPECT_NE(tags.find("Spherical                       : true"), std::string::npos) << tags;
-    EXPECT_NE(tags.find("ProjectionType                  : equirectangular"), std::string::npos);
-    const std::string info = RunCommand("mediainfo '" + file + "'", &status);
-    EXPECT_NE(info.find("Video"), std::string::npos);
-}
-
 std::string Remux(const std::string& in, const std::string& out, int* status) {
-    return RunCommand(std::string(ORBIVUE_CLI) + " remux '" + in + "' '" + out + "'", status);
+    return testutil::RunCli({"remux", in, out}, status);
 }
 
 }  // namespace
@@ -67,8 +50,7 @@ TEST(Remux, KeepsEveryPacketOfFilesFfmpegMakes) {
     for (const Case& c : cases) {
         const std::string in = dir.File(c.name), out = dir.File(std::string("re-") + c.name);
         int status = 0;
-        RunCommand("ffmpeg -v error -y " + c.args + " '" + in + "'", &status);
-        ASSERT_EQ(status, 0) << c.name;
+        ASSERT_EQ(testutil::FfmpegWrite(c.args, in), 0) << c.name;
         EXPECT_EQ(Remux(in, out, &status), "result: 0\n") << c.name;
         EXPECT_EQ(status, 0);
         ExpectSamePackets(in, out, c.streams);
@@ -81,12 +63,11 @@ TEST(Remux, SpillsTheTablesOfALongFile) {
     const std::string in = dir.File("long.mp4"), out = dir.File("re-long.mp4");
     int status = 0;
     // 3000 video samples and about 4700 sound frames.
-    RunCommand(
-        "ffmpeg -v error -y -f lavfi -i testsrc2=s=64x32:r=30:d=100 -f lavfi -i sine=d=100 "
-        "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest '" +
-            in + "'",
-        &status);
-    ASSERT_EQ(status, 0);
+    ASSERT_EQ(testutil::FfmpegWrite(
+                  "-f lavfi -i testsrc2=s=64x32:r=30:d=100 -f lavfi -i sine=d=100 -c:v libx264 "
+                  "-preset ultrafast -pix_fmt yuv420p -c:a aac -shortest",
+                  in),
+              0);
     EXPECT_EQ(Remux(in, out, &status), "result: 0\n");
     ExpectSamePackets(in, out, 2);
     ExpectPeersAccept(out);
@@ -111,14 +92,13 @@ TEST(Remux, RefusalsLeaveNoFile) {
     EXPECT_NE(Remux(junk, out, &status), "result: 0\n");
     EXPECT_EQ(status, 1);
     EXPECT_EQ(Remux(dir.File("missing.mp4"), out, &status), "result: -1\n");
-    EXPECT_EQ(RunCommand("ls -A '" + dir.path() + "'", &status), "junk.mp4\n");
-    RunCommand(std::string(ORBIVUE_CLI) + " remux 2>/dev/null", &status);
+    EXPECT_EQ(RunCommand("ls -A " + testutil::ShellQuote(dir.path()), &status), "junk.mp4\n");
+    testutil::RunCli({"remux"}, &status);
     EXPECT_EQ(status, 2);
 }
 
 TEST(SampleVideos, CameraVideosOfOurWriterPassThePeers) {
     testutil::TempDir dir;
-    int status = 0;
     for (auto place : {sample::Mp4Placement::MoovUdta, sample::Mp4Placement::TrakUdta,
                        sample::Mp4Placement::TopLevelUdat}) {
         sample::Mp4Options o;
@@ -129,10 +109,8 @@ TEST(SampleVideos, CameraVideosOfOurWriterPassThePeers) {
         o.placement = place;
         const std::string path = dir.File("cam" + std::to_string(static_cast<int>(place)) + ".mp4");
         ASSERT_EQ(sample::WriteMp4(path, testutil::DefaultTrailer(2), o), 0);
-        EXPECT_EQ(RunCommand("ffprobe -v error '" + path + "' 2>&1", &status), "");
-        EXPECT_EQ(RunCommand("ffmpeg -v warning -xerror -i '" + path + "' -f null - 2>&1", &status),
-                  "");
-        const std::string info = RunCommand("mediainfo '" + path + "'", &status);
+        testutil::ExpectPeersDecode(path);
+        const std::string info = testutil::Mediainfo(path);
         EXPECT_NE(info.find("AVC"), std::string::npos);
         EXPECT_NE(info.find("AAC"), std::string::npos);
         EXPECT_EQ(ReadCameraType(path.c_str()), 2);

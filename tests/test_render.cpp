@@ -14,8 +14,15 @@
 #include "player/probe.h"
 #include "render/models.h"
 #include "render/opengl_render.h"
-#include "samples.h"
-#include "test_util.h"
+#include "sample/samplegen.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/peers.h"
+#include "support/picture.h"
+#include "support/samples.h"
+
+using testutil::BgrLuma;
+using testutil::SampleWrapped;
 
 namespace {
 
@@ -179,9 +186,7 @@ TEST(Render, SnapshotHasTheWindowSizeAndRecordingHalvesFrames) {
     scene.renderer->RequestSnapshot(shot);
     scene.renderer->Draw(nullptr);
     EXPECT_EQ(scene.posted.shots, 1);
-    int status = 0;
-    EXPECT_EQ(testutil::RunCommand("exiftool -s -s -s -FileType -ImageSize " + shot, &status),
-              "JPEG\n640x360\n");
+    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", shot), "JPEG\n640x360\n");
 
     CountingRecorder::frames = 0;
     EXPECT_EQ(scene.renderer->StartRecording("in.mp4", dir.File("rec.mp4").c_str(), 0), 0);
@@ -200,15 +205,12 @@ TEST(Render, RenderCommandWritesThePicture) {
     const auto& s = testutil::Samples();
     int status = 0;
     const std::string out = dir.File("view.png");
-    std::string text = testutil::RunCommand(std::string(ORBIVUE_CLI) + " render " + s.dualPhoto +
-                                                " " + out + " --view 1 --yaw 30 --size 400x300",
-                                            &status);
+    std::string text = testutil::RunCli(
+        {"render", s.dualPhoto, out, "--view", "1", "--yaw", "30", "--size", "400x300"}, &status);
     EXPECT_NE(text.find("result: 0\n"), std::string::npos) << text;
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(testutil::RunCommand("exiftool -s -s -s -FileType -ImageSize " + out, &status),
-              "PNG\n400x300\n");
-    text = testutil::RunCommand(
-        std::string(ORBIVUE_CLI) + " render " + s.plainPhoto + " " + dir.File("no.png"), &status);
+    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", out), "PNG\n400x300\n");
+    text = testutil::RunCli({"render", s.plainPhoto, dir.File("no.png")}, &status);
     EXPECT_NE(text.find("result: 1\n"), std::string::npos) << text;
     EXPECT_EQ(status, 1);
 }
@@ -216,25 +218,6 @@ TEST(Render, RenderCommandWritesThePicture) {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-double LumaOf(const uint8_t* bgr) {
-    return 0.114 * bgr[0] + 0.587 * bgr[1] + 0.299 * bgr[2];
-}
-
-// Bilinear luma of a w x h plane at (x, y); columns wrap, rows clamp.
-double SampleWrapped(const std::vector<uint8_t>& plane, int w, int h, double x, double y) {
-    x = std::fmod(x, w);
-    if (x < 0) x += w;
-    y = std::min(std::max(y, 0.0), h - 1.0);
-    const int x0 = static_cast<int>(x), y0 = static_cast<int>(y);
-    const int x1 = (x0 + 1) % w, y1 = std::min(y0 + 1, h - 1);
-    const double fx = x - x0, fy = y - y0;
-    auto at = [&](int cx, int cy) {
-        return static_cast<double>(plane[static_cast<size_t>(cy) * w + cx]);
-    };
-    return (at(x0, y0) * (1 - fx) + at(x1, y0) * fx) * (1 - fy) +
-           (at(x0, y1) * (1 - fx) + at(x1, y1) * fx) * fy;
-}
 
 // The centre of a window pixel (rows from the top) in the viewport's -1..1 coordinates; the
 // viewport (x, y, width, height) counts from the bottom.
@@ -305,7 +288,7 @@ Psnrs CompareWithPanorama(const Saved& got, const CShapeModel& m, const int32_t 
                 PanoramaPixel(p, panoHeight, &col, &prow);
                 want = SampleWrapped(pano, panoWidth, panoHeight, col, prow);
             }
-            const double e = LumaOf(row + 4 * x) - want;
+            const double e = BgrLuma(row + 4 * x) - want;
             all += e * e;
             if (std::fabs(p[0]) < 0.055) {
                 band += e * e;
@@ -415,7 +398,7 @@ double LayerPsnr(const Saved& got, const CShapeModel& m, const int32_t vp[4], co
                 TableAt(table, ring, col, &fx, &fy);
                 want = SampleWrapped(photo, pw, ph, fx - 0.5, fy - 0.5);
             }
-            const double e = LumaOf(row + 4 * x) - want;
+            const double e = BgrLuma(row + 4 * x) - want;
             se += e * e;
         }
     }
@@ -434,7 +417,7 @@ TEST(Render, LayerStripsShowTheLensTable) {
     for (int y = 0; y < bmp.height; ++y)
         for (int x = 0; x < bmp.width; ++x)
             luma[static_cast<size_t>(y) * bmp.width + x] = static_cast<uint8_t>(
-                std::lround(LumaOf(bmp.rows + static_cast<size_t>(y) * bmp.stride + 3 * x)));
+                std::lround(BgrLuma(bmp.rows + static_cast<size_t>(y) * bmp.stride + 3 * x)));
     const int pw = bmp.width, ph = bmp.height;
     delete[] bmp.rows;
 

@@ -2,25 +2,22 @@
 // photo by the sample maker, stitched back, compared with the panorama.
 #include <gtest/gtest.h>
 
-#include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "sample/samplegen.h"
 #include "stitch/stitch.h"
-#include "stitch_util.h"
+#include "support/files.h"
+#include "support/picture.h"
 
 namespace {
 
 // Luma PSNR over the rows [row0, row1) of two pictures of the same width.
 double LumaPsnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, int w, int row0,
                 int row1) {
-    double se = 0;
-    for (size_t i = static_cast<size_t>(row0) * w; i < static_cast<size_t>(row1) * w; ++i) {
-        const double d = static_cast<double>(a[i]) - static_cast<double>(b[i]);
-        se += d * d;
-    }
-    const double mse = se / (static_cast<double>(row1 - row0) * w);
-    return 10 * std::log10(255.0 * 255.0 / std::max(mse, 1e-9));
+    const size_t from = static_cast<size_t>(row0) * w;
+    return testutil::Psnr(a.data() + from, w, b.data() + from, w, w, row1 - row0);
 }
 
 }  // namespace

@@ -6,7 +6,8 @@
 
 #include "calib/spherical.h"
 #include "sample/samplegen.h"
-#include "test_util.h"
+#include "support/boxes.h"
+#include "support/camera.h"
 
 using sample::Box;
 using testutil::Append;

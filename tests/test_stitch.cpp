@@ -2,22 +2,28 @@
 // rim, result codes, the temporary-file rule and the command line.
 #include <dirent.h>
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "calib/trailer.h"
+#include "jpeg/jpeg.h"
 #include "lens/geometry.h"
+#include "platform/bytes.h"
+#include "sample/samplegen.h"
 #include "stitch/output_name.h"
 #include "stitch/stitch.h"
-#include "stitch_util.h"
+#include "support/camera.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/peers.h"
+#include "support/picture.h"
 
 using testutil::Picture;
-
-using testutil::RunCommand;
+using testutil::RunCli;
 
 namespace {
 
@@ -243,16 +249,13 @@ TEST(StitchPhoto, OutputCarriesExifAndPanoramaMetadata) {
     const std::vector<uint8_t> trailer = testutil::DualTrailer(v);
     testutil::WriteBytes(cam, HalvesPhoto(512, 256, v));
     ASSERT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 2), 0);
-    FILE* f = std::fopen(out.c_str(), "rb");
-    std::vector<uint8_t> o(1 << 20);
-    o.resize(std::fread(o.data(), 1, o.size(), f));
-    std::fclose(f);
+    const std::vector<uint8_t> o = testutil::ReadFile(out);
     // SOI, the carried Exif segment (zero after 736 bytes), then XMP. The source's second
     // APP1 (its own XMP packet) is carried too, with its marker and length.
     ASSERT_GT(o.size(), 10u);
     EXPECT_EQ(o[2], 0xFF);
     EXPECT_EQ(o[3], 0xE1);
-    const size_t exifLen = (o[4] << 8) | o[5];
+    const size_t exifLen = platform::Be16(&o[4]);
     EXPECT_EQ(exifLen, trailer.size() + (4 + 1057) + 6);
     EXPECT_EQ(std::string(o.begin() + 6, o.begin() + 10), "Exif");
     for (size_t i = 10 + 736; i < 4 + exifLen; ++i) ASSERT_EQ(o[i], 0) << i;
@@ -262,14 +265,11 @@ TEST(StitchPhoto, OutputCarriesExifAndPanoramaMetadata) {
     EXPECT_EQ(o[7 + exifLen], 0x23);
     // The trailer did not survive: the output is not a camera file any more.
     EXPECT_NE(ReadCameraType(out.c_str()), 2);
-    int status = 0;
-    const std::string tags = RunCommand("exiftool -s -XMP-GPano:all '" + out + "'", &status);
+    const std::string tags = testutil::Exiftool("-s -XMP-GPano:all", out);
     EXPECT_NE(tags.find("ProjectionType                  : equirectangular"), std::string::npos)
         << tags;
     EXPECT_NE(tags.find("FullPanoWidthPixels             : 3008"), std::string::npos) << tags;
-    const std::string warn = RunCommand("djpeg -outfile /dev/null '" + out + "' 2>&1", &status);
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(warn, "");
+    testutil::ExpectDjpegAccepts(out);
 }
 
 TEST(OutputName, NeverOverwritesAnExistingFile) {
@@ -292,29 +292,28 @@ TEST(CliStitch, SingleAndBatchContract) {
     testutil::WriteBytes(a, HalvesPhoto(256, 128, v));
     testutil::WriteBytes(b, HalvesPhoto(256, 128, v));
     testutil::WriteBytes(bad, testutil::EncodePicture(Picture(64, 32), {}));
-    const std::string cli = std::string(ORBIVUE_CLI) + " stitch ";
     int status = 0;
     std::string out =
-        RunCommand(cli + a + " " + dir.File("o.jpg") + " --rotation 90 --quality 0", &status);
+        RunCli({"stitch", a, dir.File("o.jpg"), "--rotation", "90", "--quality", "0"}, &status);
     EXPECT_EQ(out, "result: 0\n");
     EXPECT_EQ(status, 0);
-    out = RunCommand(cli + bad + " " + dir.File("o2.jpg"), &status);
+    out = RunCli({"stitch", bad, dir.File("o2.jpg")}, &status);
     EXPECT_EQ(out, "result: 1000\n");
     EXPECT_EQ(status, 1);
     const std::string outDir = dir.File("out");
     ASSERT_EQ(std::system(("mkdir " + outDir).c_str()), 0);
-    out = RunCommand(cli + a + " " + b + " " + bad + " --out-dir " + outDir, &status);
+    out = RunCli({"stitch", a, b, bad, "--out-dir", outDir}, &status);
     EXPECT_EQ(status, 1);
     EXPECT_EQ(out, "file: " + a + "\noutput: " + outDir + "/a_orbivue360_0.jpg\nresult: 0\n" +
                        "file: " + b + "\noutput: " + outDir + "/b_orbivue360_0.jpg\nresult: 0\n" +
                        "file: " + bad + "\nresult: 1000\n");
     // A second batch never overwrites the first.
-    out = RunCommand(cli + a + " --out-dir " + outDir + "/", &status);
+    out = RunCli({"stitch", a, "--out-dir", outDir + "/"}, &status);
     EXPECT_EQ(status, 0);
     EXPECT_EQ(out, "file: " + a + "\noutput: " + outDir + "/a_orbivue360_1.jpg\nresult: 0\n");
-    EXPECT_EQ(RunCommand(cli + a, &status), "");
+    EXPECT_EQ(RunCli({"stitch", a}, &status), "");
     EXPECT_EQ(status, 2);
-    RunCommand(cli + a + " x.jpg --rotation 45 2>/dev/null", &status);
+    RunCli({"stitch", a, "x.jpg", "--rotation", "45"}, &status);
     EXPECT_EQ(status, 2);
 }
 

@@ -1,8 +1,10 @@
-#include "samples.h"
+#include "support/samples.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include "support/camera.h"
 
 namespace testutil {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "test_util.h"
+#include "support/files.h"
 
 namespace testutil {
 
