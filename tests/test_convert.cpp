@@ -1,6 +1,5 @@
 // The conversion library through `orbivue-cli convert` and `merge`, and its
 // stop entry called from another thread.
-#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "convert/convert_api.h"
+#include "convert/convert_client.h"
 #include "sample/samplegen.h"
 #include "support/camera.h"
 #include "support/command.h"
@@ -120,17 +120,6 @@ TEST(Convert, RefusesWhatItCannotDo) {
 
 namespace {
 
-struct Library {
-    void* handle = dlopen(ORBIVUE_CONVERT_LIBRARY, RTLD_NOW | RTLD_LOCAL);
-    ~Library() {
-        if (handle) dlclose(handle);
-    }
-    template <typename T>
-    T Get(const char* name) {
-        return reinterpret_cast<T>(dlsym(handle, name));
-    }
-};
-
 struct Percents {
     std::mutex mutex;
     std::vector<float> seen;
@@ -154,13 +143,13 @@ void Record(float percent, void* user) {
 
 TEST(Convert, StopReturnsPromptlyAndProgressEndsAt100) {
     testutil::TempDir dir;
-    Library lib;
-    ASSERT_NE(lib.handle, nullptr) << dlerror();
-    auto synth = lib.Get<SynthTransFn>("synth_trans");
-    auto stop = lib.Get<StopTranscodingFn>("stop_transcoding");
-    auto setCallback = lib.Get<SetPositionCallbackFn>("setposition_callback");
-    ASSERT_TRUE(synth && stop && setCallback && lib.Get<void*>("synth_image") &&
-                lib.Get<void*>("rescale_csconvert"));
+    ConvertClient lib;
+    std::string error;
+    ASSERT_TRUE(lib.Load(&error)) << error;
+    const SynthTransFn synth = lib.synthTrans;
+    const StopTranscodingFn stop = lib.stopTranscoding;
+    const SetPositionCallbackFn setCallback = lib.setPositionCallback;
+    ASSERT_TRUE(synth && stop && setCallback && lib.synthImage && lib.rescaleCsconvert);
 
     auto run = [&](const std::string& in, const std::string& out, const std::string& length) {
         std::vector<std::string> v = ExportVector(in, out, 1);

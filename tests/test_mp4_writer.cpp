@@ -16,6 +16,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "mp4/mp4_output.h"
 #include "mp4/mp4_writer.h"
 #include "support/boxes.h"
 #include "support/files.h"
@@ -577,4 +578,37 @@ TEST(Mp4Writer, HourOfRecordingStaysSmall) {
     EXPECT_EQ(Be32(b, stsz.at + 20 + 4 * (kVideo - 1)), 120u);
     ASSERT_TRUE(FindPath(b, "moov/mvhd", &mvhd));
     EXPECT_NEAR(Be32(b, mvhd.at + 24), 3600.0 * 100000, 100 * 100);
+}
+
+TEST(Mp4Output, ReplacesThePathOnlyWhenComplete) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("movie.mp4");
+    ASSERT_TRUE(testutil::WriteBytes(path, {1, 2, 3}));
+    {
+        Mp4Output out;
+        ASSERT_EQ(out.Open(path.c_str()), kMp4OutputOk);
+        ASSERT_NE(out.Writer(), nullptr);
+        EXPECT_EQ(out.Finish(false), kMp4OutputOk);  // given up: nothing replaced
+    }
+    EXPECT_EQ(testutil::ReadFile(path), (testutil::Bytes{1, 2, 3}));
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"movie.mp4"});
+    {
+        Mp4Output out;
+        ASSERT_EQ(out.Open(path.c_str()), kMp4OutputOk);
+        // Destroyed without Finish: the temporary files go, the old file stays.
+    }
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"movie.mp4"});
+    Mp4Output out;
+    ASSERT_EQ(out.Open(path.c_str()), kMp4OutputOk);
+    const Mp4VideoParams video{kMp4CodecH264, 40, 64, 32, 25.0f, 0, 2048, 0};
+    uint32_t id = 0;
+    ASSERT_EQ(MP4WriterAddTrack(out.Writer(), kMp4HandlerVideo, &video, sizeof video, &id), 0);
+    const uint8_t sample[] = {0, 0, 0, 2, 0x65, 0x88};
+    Mp4SampleInfo info{sizeof sample, 0, 0, 40, 0, 1, 0};
+    ASSERT_EQ(MP4WriterWriteSample(out.Writer(), id, sample, &info), 0);
+    EXPECT_EQ(out.Finish(true), kMp4OutputOk);
+    EXPECT_GT(testutil::ReadFile(path).size(), 100u);
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"movie.mp4"});
+    Mp4Output nowhere;
+    EXPECT_EQ(nowhere.Open(dir.File("missing/movie.mp4").c_str()), kMp4OutputCannotCreate);
 }

@@ -92,3 +92,71 @@ TEST(SharedLibrary, BindsATableAndCountsMissingSymbols) {
     EXPECT_EQ(none.Load("libnot-there.so.1"), -1);
     EXPECT_EQ(none.Find("cos"), nullptr);
 }
+
+TEST(Text, ValidatorAgreesWithTheConversion) {
+    auto valid = [](const std::string& s) {
+        return platform::IsWellFormedUtf8(reinterpret_cast<const unsigned char*>(s.data()),
+                                          s.size());
+    };
+    EXPECT_TRUE(valid(""));
+    EXPECT_TRUE(valid("Pano \xE5\x85\xA8\xE6\x99\xAF \xF0\x9F\x8C\x8D"));
+    EXPECT_TRUE(valid(std::string("a\0b", 3)));  // a zero byte is a character like any other
+    for (const char* bad : {"\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80", "\xE5\x85",
+                            "\xF4\x90\x80\x80", "\x80", "ok\xFF"}) {
+        EXPECT_FALSE(valid(bad)) << bad;
+        EXPECT_NE(platform::NarrowToWide(bad).find(u'\uFFFD'), std::u16string::npos);
+    }
+}
+
+TEST(PendingFile, ReplacesThePathOnlyWhenCommitted) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("out.bin");
+    ASSERT_TRUE(testutil::WriteBytes(path, {1, 2, 3}));
+    auto leftovers = [&] {
+        int n = 0;
+        for (const std::string& name : testutil::ListFolder(dir.path())) n += name != "out.bin";
+        return n;
+    };
+    {
+        // Abandoned half-way: the old file stays, the temporary one goes.
+        platform::PendingFile target;
+        ASSERT_TRUE(target.Begin(path.c_str()));
+        platform::FileWriter w;
+        ASSERT_EQ(w.Open(target.TempPath().c_str()), 0);
+        ASSERT_TRUE(w.Write("partial", 7));
+        ASSERT_TRUE(w.Close());
+        EXPECT_EQ(testutil::ReadFile(path), (testutil::Bytes{1, 2, 3}));
+    }
+    EXPECT_EQ(leftovers(), 0);
+    platform::PendingFile target;
+    ASSERT_TRUE(target.Begin(path.c_str()));
+    ASSERT_TRUE(testutil::WriteBytes(target.TempPath(), {9}));
+    EXPECT_TRUE(target.Commit());
+    EXPECT_TRUE(target.TempPath().empty());
+    EXPECT_EQ(testutil::ReadFile(path), (testutil::Bytes{9}));
+    EXPECT_EQ(leftovers(), 0);
+    // No temporary file can be made in a missing folder.
+    platform::PendingFile nowhere;
+    EXPECT_FALSE(nowhere.Begin(dir.File("missing/out.bin").c_str()));
+    EXPECT_FALSE(nowhere.Commit());
+}
+
+TEST(File, TransfersAtOffsetsAndReportsErrors) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("f.bin");
+    platform::File f;
+    ASSERT_EQ(f.OpenWrite(path.c_str(), true), 0);
+    ASSERT_TRUE(f.WriteAt("world", 5, 6));
+    ASSERT_TRUE(f.WriteAt("hello ", 6, 0));
+    char buf[16] = {};
+    EXPECT_EQ(f.ReadAt(buf, sizeof buf, 0), 11);
+    EXPECT_EQ(std::string(buf, 11), "hello world");
+    EXPECT_EQ(f.ReadAt(buf, 4, 100), 0);  // past the end
+    EXPECT_TRUE(f.Close());
+    EXPECT_EQ(f.ReadAt(buf, 4, 0), -1);  // closed
+    EXPECT_FALSE(f.WriteAt("x", 1, 0));
+    EXPECT_EQ(f.OpenRead(dir.path().c_str()), -2);  // a folder is no file
+    EXPECT_EQ(f.OpenRead(""), -1);
+    ASSERT_EQ(f.OpenRead(path.c_str()), 0);
+    EXPECT_EQ(f.OpenedSize(), 11);
+}

@@ -97,3 +97,32 @@ TEST_F(ProbeTest, RefusalsForSizeAndCalibration) {
     CMediaProbe r(&none);
     EXPECT_EQ(r.Probe(true, s.plainPano.c_str()), kProbeRefused);
 }
+
+TEST_F(ProbeTest, InspectGivesTheSameResultAndTheWholeReport) {
+    CMediaProbe p(&mediaInfo());
+    // A file refused for its size: the lens is still read for the report.
+    EXPECT_EQ(p.Inspect(false, s.wideVideo.c_str()), kProbeTooWide);
+    EXPECT_EQ(p.m_nCalibResult, kCalibFrameNotTwoToOne);
+    EXPECT_EQ(p.m_nSpherical, 0);
+    // The meshes of each inspected file, or zeros.
+    EXPECT_EQ(p.Inspect(true, s.dualPhoto.c_str()), kProbeOk);
+    ASSERT_NE(p.m_pMeshB, nullptr);
+    EXPECT_GT(p.m_pMeshB[0], 960.0f);
+    EXPECT_EQ(p.Inspect(true, s.singlePhoto.c_str()), kProbeOk);
+    EXPECT_EQ(p.m_pMeshB[0], 0.0f);
+    EXPECT_EQ(p.Inspect(false, s.sphericalVideo.c_str()), kProbeOk);
+    EXPECT_EQ(p.m_nSpherical, 1);
+    // Probe and Inspect agree wherever Probe gets that far.
+    for (const std::string* f : {&s.dualVideo, &s.singleVideoUdat, &s.mdiaVideo, &s.plainPhoto}) {
+        const bool photo = f == &s.plainPhoto;
+        ResetLensCircleState();  // so that both see the circle as new
+        const int inspected = p.Inspect(photo, f->c_str());
+        const int calib = p.m_nCalibResult;
+        ResetLensCircleState();
+        EXPECT_EQ(p.Probe(photo, f->c_str()), inspected) << *f;
+        EXPECT_EQ(p.m_nCalibResult, calib) << *f;
+    }
+    EXPECT_EQ(p.Inspect(false, "/nonexistent.mp4"), kProbeRefused);
+    EXPECT_EQ(p.m_nCameraType, kCalibNoPath);
+    EXPECT_EQ(p.m_nSpherical, 0);
+}

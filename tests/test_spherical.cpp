@@ -104,7 +104,10 @@ TEST(Spherical, MalformedUtf8IsRefusedBeforeParsing) {
     // A lead byte that promises more bytes than the text has left.
     for (const std::string& bad :
          {std::string("<a><GSpherical:Spherical>true</GSpherical:Spherical></a\xF0"),
-          std::string("<\xF0\x9F"), std::string("<a \xC3>"), std::string("<a>\xFF</a>")}) {
+          std::string("<\xF0\x9F"), std::string("<a \xC3>"), std::string("<a>\xFF</a>"),
+          // Overlong forms and surrogates are malformed too.
+          std::string("<a>\xC0\xBC</a>"), std::string("<a>\xE0\x80\xBC</a>"),
+          std::string("<a>\xED\xA0\x80</a>")}) {
         EXPECT_EQ(IsSphericalXml(reinterpret_cast<const unsigned char*>(bad.data()), bad.size()),
                   0);
     }

@@ -1,6 +1,5 @@
 // The photo stitch: sizes, map areas and blend bands, rotations, the single-lens
 // rim, result codes, the temporary-file rule and the command line.
-#include <dirent.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -41,17 +40,6 @@ double ColumnMean(const Picture& p, int c, int row0, int row1) {
     double s = 0;
     for (int r = row0; r < row1; ++r) s += p.y[static_cast<size_t>(r) * p.w + c];
     return s / (row1 - row0);
-}
-
-std::vector<std::string> FolderEntries(const std::string& dir) {
-    std::vector<std::string> out;
-    if (DIR* d = opendir(dir.c_str())) {
-        while (dirent* e = readdir(d))
-            if (e->d_name[0] != '.' || std::string(e->d_name).rfind(".orbivue", 0) == 0)
-                out.push_back(e->d_name);
-        closedir(d);
-    }
-    return out;
 }
 
 }  // namespace
@@ -238,7 +226,7 @@ TEST(StitchPhoto, ResultCodesAndNothingLeftBehind) {
     // No temporary file is left in the folder, after failures or success.
     testutil::WriteBytes(cam, HalvesPhoto(256, 128, v));
     EXPECT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 0), 0);
-    for (const auto& e : FolderEntries(dir.path()))
+    for (const auto& e : testutil::ListFolder(dir.path()))
         EXPECT_EQ(e.rfind(".orbivue", 0), std::string::npos) << e;
 }
 
@@ -283,6 +271,20 @@ TEST(OutputName, NeverOverwritesAnExistingFile) {
     testutil::WriteBytes(folder + "a_orbivue360_1.mp4", {1});
     EXPECT_EQ(MakeOutputPath(folder, "a.MOV", false), folder + "a_orbivue360_2.mp4");
     EXPECT_EQ(MakeOutputPath(folder, "noext", true), folder + "noext_orbivue360_0.jpg");
+}
+
+TEST(OutputName, OnlyTheLastExtensionIsReplacedAndTheSearchEnds) {
+    testutil::TempDir dir;
+    const std::string folder = dir.path() + "/";
+    // The extension's text elsewhere in the name stays as it is.
+    EXPECT_EQ(MakeOutputPath(folder, "MOVIE.MOV", false), folder + "MOVIE_orbivue360_0.mp4");
+    EXPECT_EQ(MakeOutputPath(folder, "a.b.jpg.JPG", true), folder + "a.b.jpg_orbivue360_0.jpg");
+    // A name ending in a full stop, whose first outputs exist, gets the next number.
+    testutil::WriteBytes(folder + "clip_orbivue360_0.mp4", {1});
+    testutil::WriteBytes(folder + "clip_orbivue360_1.mp4", {1});
+    EXPECT_EQ(MakeOutputPath(folder, "clip.", false), folder + "clip_orbivue360_2.mp4");
+    // A hidden file's only full stop starts its name.
+    EXPECT_EQ(MakeOutputPath(folder, "/x/.pano", true), folder + ".pano_orbivue360_0.jpg");
 }
 
 TEST(CliStitch, SingleAndBatchContract) {

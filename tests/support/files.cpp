@@ -1,5 +1,7 @@
 #include "support/files.h"
 
+#include <dirent.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,6 +21,18 @@ TempDir::~TempDir() {
     if (path_.empty()) return;
     int status = 0;
     RunCommand("rm -rf " + ShellQuote(path_), &status);
+}
+
+std::vector<std::string> ListFolder(const std::string& path) {
+    std::vector<std::string> out;
+    if (DIR* d = opendir(path.c_str())) {
+        while (const dirent* e = readdir(d)) {
+            const std::string name = e->d_name;
+            if (name != "." && name != "..") out.push_back(name);
+        }
+        closedir(d);
+    }
+    return out;
 }
 
 Bytes ReadFile(const std::string& path) {

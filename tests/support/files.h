@@ -24,6 +24,9 @@ class TempDir {
     std::string path_;
 };
 
+// The names in a folder, hidden ones included, less "." and "..".
+std::vector<std::string> ListFolder(const std::string& path);
+
 // The whole file; empty when it cannot be read.
 Bytes ReadFile(const std::string& path);
 
