@@ -24,36 +24,9 @@ using benchutil::TurboDecompress;
 const std::vector<uint8_t>& TestJpeg() {
     static std::vector<uint8_t> jpeg;
     if (!jpeg.empty()) return jpeg;
-    int sw = 0, sh = 0;
-    const std::vector<uint8_t> src = benchutil::ReadJpegFile(
-        "/usr/share/hugin/xrc/data/help_en_EN/Big_ben_equirectangular.jpg", JCS_RGB, &sw, &sh);
-    std::vector<uint8_t> rgb(static_cast<size_t>(kWidth) * kHeight * 3);
-    uint32_t noise = 12345;
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                int v;
-                if (!src.empty()) {
-                    const float fx = static_cast<float>(x) * static_cast<float>(sw - 1) / kWidth;
-                    const float fy = static_cast<float>(y) * static_cast<float>(sh - 1) / kHeight;
-                    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
-                    const float ax = fx - static_cast<float>(x0), ay = fy - static_cast<float>(y0);
-                    auto at = [&](int xx, int yy) {
-                        return static_cast<float>(src[(static_cast<size_t>(yy) * sw + xx) * 3 + c]);
-                    };
-                    const float top = at(x0, y0) * (1 - ax) + at(x0 + 1, y0) * ax;
-                    const float bot = at(x0, y0 + 1) * (1 - ax) + at(x0 + 1, y0 + 1) * ax;
-                    v = static_cast<int>(top * (1 - ay) + bot * ay);
-                } else {
-                    v = ((x * (c + 1)) ^ (y * 3)) & 255;
-                }
-                noise = noise * 1664525u + 1013904223u;
-                v += static_cast<int>(noise >> 28) - 8;
-                rgb[(static_cast<size_t>(y) * kWidth + x) * 3 + c] =
-                    static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-            }
-        }
-    }
+    std::vector<uint8_t> rgb =
+        benchutil::ScaledScene("/usr/share/hugin/xrc/data/help_en_EN/Big_ben_equirectangular.jpg",
+                               JCS_RGB, kWidth, kHeight, true, 28);
     unsigned char* out = nullptr;
     unsigned long outSize = 0;
     {

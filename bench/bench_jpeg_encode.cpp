@@ -27,28 +27,8 @@ struct Planes {
 const Planes& TestPlanes() {
     static Planes p;
     if (!p.y.empty()) return p;
-    int sw = 0, sh = 0;
-    const std::vector<uint8_t> src =
-        benchutil::ReadJpegFile("/usr/share/xplanet/images/earth.jpg", JCS_YCbCr, &sw, &sh);
-    std::vector<uint8_t> full(static_cast<size_t>(kWidth) * kHeight * 3);
-    uint32_t noise = 12345;
-    for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            for (int c = 0; c < 3; ++c) {
-                int v;
-                if (!src.empty()) {
-                    const int sx = x * (sw - 1) / kWidth, sy = y * (sh - 1) / kHeight;
-                    v = src[(static_cast<size_t>(sy) * sw + sx) * 3 + c];
-                } else {
-                    v = ((x * (c + 1)) ^ (y * 3)) & 255;
-                }
-                noise = noise * 1664525u + 1013904223u;
-                v += static_cast<int>(noise >> 29) - 4;
-                full[(static_cast<size_t>(y) * kWidth + x) * 3 + c] =
-                    static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-            }
-        }
-    }
+    const std::vector<uint8_t> full = benchutil::ScaledScene("/usr/share/xplanet/images/earth.jpg",
+                                                             JCS_YCbCr, kWidth, kHeight, false, 29);
     constexpr int kCw = kWidth / 2, kCh = kHeight / 2;
     p.y.resize(static_cast<size_t>(kWidth) * kHeight);
     p.cb.resize(static_cast<size_t>(kCw) * kCh);

@@ -14,7 +14,8 @@ const std::string& Source() {
         const std::string p = "/tmp/orbivue-bench-remux-src.mp4";
         const std::string cmd =
             "ffmpeg -v error -y -f lavfi -i testsrc2=s=1920x960:r=30:d=20 -f lavfi -i sine=d=20 "
-            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest " + p;
+            "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest " +
+            p;
         if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not make %s\n", p.c_str());
         return p;
     }();
@@ -31,8 +32,8 @@ void BM_Remux_Ours(benchmark::State& state) {
 BENCHMARK(BM_Remux_Ours)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 void BM_Remux_Ffmpeg(benchmark::State& state) {
-    const std::string cmd = "ffmpeg -v error -y -i " + Source() +
-                            " -map 0 -c copy /tmp/orbivue-bench-remux-ffmpeg.mp4";
+    const std::string cmd =
+        "ffmpeg -v error -y -i " + Source() + " -map 0 -c copy /tmp/orbivue-bench-remux-ffmpeg.mp4";
     for (auto _ : state) {
         if (std::system(cmd.c_str()) != 0) state.SkipWithError("ffmpeg failed");
     }

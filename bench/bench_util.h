@@ -106,4 +106,47 @@ class PeerTime {
     double seconds_ = 0;
 };
 
+// A width x height picture of three interleaved components: the installed photo
+// at path scaled to size (bilinear or nearest), or a synthetic scene when none
+// is installed, plus sensor-like noise of about +-2^(31 - noiseShift).
+inline std::vector<uint8_t> ScaledScene(const char* path, J_COLOR_SPACE space, int width,
+                                        int height, bool bilinear, int noiseShift) {
+    int sw = 0, sh = 0;
+    const std::vector<uint8_t> src = ReadJpegFile(path, space, &sw, &sh);
+    std::vector<uint8_t> out(static_cast<size_t>(width) * height * 3);
+    const int bias = 1 << (31 - noiseShift);
+    uint32_t noise = 12345;
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int v;
+                if (src.empty()) {
+                    v = ((x * (c + 1)) ^ (y * 3)) & 255;
+                } else if (bilinear) {
+                    const float fx = static_cast<float>(x) * static_cast<float>(sw - 1) /
+                                     static_cast<float>(width);
+                    const float fy = static_cast<float>(y) * static_cast<float>(sh - 1) /
+                                     static_cast<float>(height);
+                    const int x0 = static_cast<int>(fx), y0 = static_cast<int>(fy);
+                    const float ax = fx - static_cast<float>(x0), ay = fy - static_cast<float>(y0);
+                    auto at = [&](int xx, int yy) {
+                        return static_cast<float>(src[(static_cast<size_t>(yy) * sw + xx) * 3 + c]);
+                    };
+                    const float top = at(x0, y0) * (1 - ax) + at(x0 + 1, y0) * ax;
+                    const float bot = at(x0, y0 + 1) * (1 - ax) + at(x0 + 1, y0 + 1) * ax;
+                    v = static_cast<int>(top * (1 - ay) + bot * ay);
+                } else {
+                    const int sx = x * (sw - 1) / width, sy = y * (sh - 1) / height;
+                    v = src[(static_cast<size_t>(sy) * sw + sx) * 3 + c];
+                }
+                noise = noise * 1664525u + 1013904223u;
+                v += static_cast<int>(noise >> noiseShift) - bias;
+                out[(static_cast<size_t>(y) * width + x) * 3 + c] =
+                    static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace benchutil
