@@ -160,3 +160,19 @@ TEST(File, TransfersAtOffsetsAndReportsErrors) {
     ASSERT_EQ(f.OpenRead(path.c_str()), 0);
     EXPECT_EQ(f.OpenedSize(), 11);
 }
+
+TEST(IsSameFile, SeesThroughLinksAndNames) {
+    testutil::TempDir dir;
+    const std::string a = dir.File("a.mp4"), b = dir.File("b.mp4");
+    ASSERT_TRUE(testutil::WriteBytes(a, {1}));
+    ASSERT_TRUE(testutil::WriteBytes(b, {1}));
+    ASSERT_EQ(::symlink(a.c_str(), dir.File("soft.mp4").c_str()), 0);
+    ASSERT_EQ(::link(a.c_str(), dir.File("hard.mp4").c_str()), 0);
+    EXPECT_TRUE(platform::IsSameFile(a.c_str(), a.c_str()));
+    EXPECT_TRUE(platform::IsSameFile(a.c_str(), (dir.path() + "/./a.mp4").c_str()));
+    EXPECT_TRUE(platform::IsSameFile(a.c_str(), dir.File("soft.mp4").c_str()));
+    EXPECT_TRUE(platform::IsSameFile(dir.File("hard.mp4").c_str(), a.c_str()));
+    EXPECT_FALSE(platform::IsSameFile(a.c_str(), b.c_str()));  // equal bytes, other file
+    EXPECT_FALSE(platform::IsSameFile(a.c_str(), dir.File("new.mp4").c_str()));
+    EXPECT_FALSE(platform::IsSameFile(nullptr, a.c_str()));
+}

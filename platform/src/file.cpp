@@ -251,6 +251,12 @@ int RemoveFile(const char* path) {
     return ::unlink(path) == 0 ? 0 : -1;
 }
 
+bool IsSameFile(const char* a, const char* b) {
+    struct stat sa {}, sb {};
+    if (a == nullptr || b == nullptr || ::stat(a, &sa) != 0 || ::stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool FileExists(const char* path) {
     struct stat st {};
     return path != nullptr && ::stat(path, &st) == 0;

@@ -187,5 +187,8 @@ int RenameFile(const char* from, const char* to);
 // Deletes a file; 0 or -1.
 int RemoveFile(const char* path);
 bool FileExists(const char* path);
+// Whether two paths name the same existing file (the same device and inode,
+// so also through links). False when either does not exist.
+bool IsSameFile(const char* a, const char* b);
 
 }  // namespace platform
