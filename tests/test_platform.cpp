@@ -1,5 +1,6 @@
 // The platform layer: text conversion, 64-bit file reading, library loading.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -175,4 +176,18 @@ TEST(IsSameFile, SeesThroughLinksAndNames) {
     EXPECT_FALSE(platform::IsSameFile(a.c_str(), b.c_str()));  // equal bytes, other file
     EXPECT_FALSE(platform::IsSameFile(a.c_str(), dir.File("new.mp4").c_str()));
     EXPECT_FALSE(platform::IsSameFile(nullptr, a.c_str()));
+}
+
+TEST(PendingFile, OutputsGetTheModeOfTheUmask) {
+    testutil::TempDir dir;
+    const std::string path = dir.File("out.jpg");
+    const mode_t old = ::umask(027);
+    platform::PendingFile target;
+    ASSERT_TRUE(target.Begin(path.c_str()));
+    ASSERT_TRUE(testutil::WriteBytes(target.TempPath(), {1}));
+    EXPECT_TRUE(target.Commit());
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // not the temporary file's 0600
 }

@@ -7,6 +7,7 @@
 
 #include "convert/convert_api.h"
 #include "internal.h"
+#include "platform/file.h"
 #include "mp4/mp4_output.h"
 
 #define CONVERT_EXPORT __attribute__((visibility("default")))
@@ -133,6 +134,8 @@ int Dispatch(int count, char** argv, int rotation, int high) {
         if (!(concat && copy)) return kConvertBadArguments;
         return RunMerge(job.input, job.output);
     }
+    // Writing over the camera original would lose it.
+    if (platform::IsSameFile(job.input.c_str(), job.output.c_str())) return kConvertOutputIsInput;
     return RunExport(job);
 }
 

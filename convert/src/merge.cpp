@@ -147,6 +147,9 @@ int CopyInput(Input* in, MP4Writer* w, const std::vector<uint32_t>& ids, uint32_
 int RunMerge(const std::string& listPath, const std::string& output) {
     std::vector<std::string> files;
     if (!ReadListFile(listPath, &files)) return kConvertBadList;
+    for (const std::string& f : files) {
+        if (platform::IsSameFile(f.c_str(), output.c_str())) return kConvertOutputIsInput;
+    }
     // Every input is opened and checked before anything is written.
     std::vector<std::unique_ptr<Input>> inputs;
     for (const std::string& f : files) {

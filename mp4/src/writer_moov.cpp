@@ -573,3 +573,18 @@ int WriteMovie(MP4Writer* w) {
 }
 
 }  // namespace mp4w
+
+bool MP4WriterDescribesCodec(uint32_t codec, size_t configSize) {
+    switch (codec) {
+        case kMp4CodecH264:
+        case kMp4CodecHevc:
+            return configSize > 0;
+        case kMp4CodecAac:
+        case Mp4FourCC('b', 's', 'a', 'c'):
+        case kMp4CodecMp3:
+        case Mp4FourCC('s', 'o', 'w', 't'):
+            return true;
+        default:
+            return false;
+    }
+}

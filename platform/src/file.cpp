@@ -39,6 +39,22 @@ bool ResolveSeek(int64_t pos, int64_t size, int64_t offset, SeekOrigin origin, i
     return true;
 }
 
+// The process's file mode mask, read without changing it: umask() can only be
+// read by setting it, which would race with threads creating files.
+mode_t CurrentUmask() {
+    if (FILE* f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f) != nullptr) {
+            found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        }
+        std::fclose(f);
+        if (found) return static_cast<mode_t>(mask & 0777);
+    }
+    return 022;
+}
+
 }  // namespace
 
 File::~File() {
@@ -232,7 +248,10 @@ bool PendingFile::Begin(const char* path) {
 
 bool PendingFile::Commit() {
     if (temp_.empty()) return false;
-    const bool ok = RenameFile(temp_.c_str(), final_.c_str()) == 0;
+    // The temporary file was made private; the output gets the mode a newly
+    // created file would have.
+    const bool ok = ::chmod(temp_.c_str(), 0666 & ~CurrentUmask()) == 0 &&
+                    RenameFile(temp_.c_str(), final_.c_str()) == 0;
     if (!ok) RemoveFile(temp_.c_str());
     temp_.clear();
     return ok;

@@ -10,6 +10,8 @@
 
 #include "convert/convert_api.h"
 #include "convert/convert_client.h"
+#include "interrupt.h"
+#include "messages.h"
 #include "platform/file.h"
 
 namespace {
@@ -18,7 +20,7 @@ namespace {
 bool LoadLibrary(ConvertClient* lib) {
     std::string error;
     if (lib->Load(&error)) return true;
-    std::fprintf(stderr, "orbivue-cli: %s\n", error.c_str());
+    PrintFailure(error);
     return false;
 }
 
@@ -62,6 +64,9 @@ void OnProgress(float percent, void* user) {
 }
 
 int Call(ConvertClient* lib, std::vector<std::string> vec, int rotation, int high) {
+    // A signal stops the job through the library, which closes the encoder
+    // and removes its temporary files before it returns.
+    const InterruptAction stopOnSignal([lib] { lib->stopTranscoding(); });
     ProgressLine progress;
     progress.framesDone = lib->framesDone;
     progress.tty = isatty(STDERR_FILENO) != 0;
@@ -72,6 +77,29 @@ int Call(ConvertClient* lib, std::vector<std::string> vec, int rotation, int hig
     lib->setPositionCallback(nullptr, nullptr);
     if (progress.drawn) std::fputc('\n', stderr);
     return r;
+}
+
+// The input named by an export vector ("-i PATH").
+std::string InputOf(const std::vector<std::string>& vec) {
+    for (size_t i = 0; i + 1 < vec.size(); ++i) {
+        if (vec[i] == "-i") return vec[i + 1];
+    }
+    return std::string();
+}
+
+// The merge input a failure is about: the one that is the output, the first
+// that cannot be read, or (for a mismatch) the first that differs in shape —
+// found the same way the library checks them.
+std::string FailedMergeInput(int code, const std::vector<std::string>& args) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        if (code == kConvertOutputIsInput &&
+            platform::IsSameFile(args[i].c_str(), args[0].c_str())) {
+            return args[i];
+        }
+        if (code == kConvertMergeBadInput && !platform::FileExists(args[i].c_str())) return args[i];
+    }
+    return args.size() > 2 && code == kConvertMergeMismatch ? std::string("an input")
+                                                            : std::string();
 }
 
 // A path for the list file's quotes: ' becomes '\''.
@@ -113,6 +141,7 @@ int RunConvert(const std::vector<std::string>& args) {
     ConvertClient lib;
     if (!LoadLibrary(&lib)) return 1;
     const int r = Call(&lib, vec, rotation, high);
+    if (r != 0) PrintFailure(ConvertMessage(r, InputOf(vec), vec.back()));
     std::printf("result: %d\n", r);
     return r == 0 ? 0 : 1;
 }
@@ -127,11 +156,14 @@ int RunMerge(const std::vector<std::string>& args) {
     const char* tmp = std::getenv("TMPDIR");
     std::string dir = tmp != nullptr && *tmp != '\0' ? tmp : "/tmp";
     if (dir.back() != '/') dir.push_back('/');
-    // One list file per process, so that merges may run side by side.
-    const std::string list = dir + "filelist-" + std::to_string(getpid()) + ".txt";
-    FILE* f = std::fopen(list.c_str(), "w");
+    // A new file made exclusively under an unpredictable name, so that merges
+    // may run side by side and a planted link cannot redirect the list.
+    std::string list = dir + "orbivue-list-XXXXXX";
+    const int fd = mkstemp(list.data());
+    FILE* f = fd >= 0 ? fdopen(fd, "w") : nullptr;
     if (f == nullptr) {
-        std::fprintf(stderr, "orbivue-cli: cannot write %s\n", list.c_str());
+        if (fd >= 0) close(fd);
+        PrintFailure("cannot write the list of files to join in " + dir);
         return 1;
     }
     for (size_t i = 1; i < args.size(); ++i)
@@ -140,7 +172,8 @@ int RunMerge(const std::vector<std::string>& args) {
     int r = kConvertBadList;
     if (written)
         r = Call(&lib, {"ffmpeg", "-f", "concat", "-i", list, "-c", "copy", args[0]}, 0, 0);
-    if (platform::FileExists(list.c_str())) platform::RemoveFile(list.c_str());
+    platform::RemoveFile(list.c_str());
+    if (r != 0) PrintFailure(ConvertMessage(r, FailedMergeInput(r, args), args[0]));
     std::printf("result: %d\n", r);
     return r == 0 ? 0 : 1;
 }

@@ -7,6 +7,8 @@
 
 #include "calib/trailer.h"
 #include "lens/mesh.h"
+#include "messages.h"
+#include "platform/file.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 
@@ -29,13 +31,14 @@ bool ParseFrame(const std::string& text, int* w, int* h) {
 }
 
 bool WriteMeshes(const std::string& path, const float* a, const float* b) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    if (f == nullptr) return false;
+    platform::PendingFile target;
+    if (!target.Begin(path.c_str())) return false;
+    platform::FileWriter f;
+    if (f.Open(target.TempPath().c_str()) != 0) return false;
     // Little-endian floats, the host order on every platform we build for.
-    bool ok = std::fwrite(a, sizeof(float), kStitchMeshFloats, f) == kStitchMeshFloats &&
-              std::fwrite(b, sizeof(float), kStitchMeshFloats, f) == kStitchMeshFloats;
-    ok = (std::fclose(f) == 0) && ok;
-    return ok;
+    bool ok = f.Write(a, kStitchMeshBytes) && f.Write(b, kStitchMeshBytes);
+    ok = f.Close() && ok;
+    return ok && target.Commit();
 }
 
 }  // namespace
@@ -84,6 +87,7 @@ int RunInfo(const std::vector<std::string>& args) {
     CMediaProbe probe(sizes);
 
     bool allShown = true;
+    bool lastHasMesh = false;
     for (const std::string& file : files) {
         const char* path = file.c_str();
         const bool isPhoto = kind == Kind::ByName ? IsPhotoName(file) : kind == Kind::Photo;
@@ -106,13 +110,18 @@ int RunInfo(const std::vector<std::string>& args) {
         std::printf("probe: %d\n", result);
         std::fflush(stdout);
         if (result != 0) allShown = false;
+        lastHasMesh = (cameraType == 1 || cameraType == 2) && calib >= 0 && calib < 1000;
     }
-    // The meshes of the last file; zeros where it had none.
-    const std::vector<float> zeros(kStitchMeshFloats, 0.0f);
-    const float* meshA = probe.m_pMeshA != nullptr ? probe.m_pMeshA : zeros.data();
-    const float* meshB = probe.m_pMeshB != nullptr ? probe.m_pMeshB : zeros.data();
-    if (!meshOut.empty() && !WriteMeshes(meshOut, meshA, meshB)) {
-        std::fprintf(stderr, "orbivue-cli info: cannot write '%s'\n", meshOut.c_str());
+    if (meshOut.empty()) return allShown ? 0 : 1;
+    // The meshes of the last file (a single-lens file's second one is zeros);
+    // nothing is written for a file without them.
+    if (!lastHasMesh) {
+        PrintFailure("no mesh to write: " + files.back() + " has no usable calibration");
+        return 1;
+    }
+    if (!WriteMeshes(meshOut, probe.m_pMeshA, probe.m_pMeshB)) {
+        const std::string why = WhyCannotCreate(meshOut);
+        PrintFailure("cannot write " + meshOut + (why.empty() ? "" : ": " + why));
         return 1;
     }
     return allShown ? 0 : 1;

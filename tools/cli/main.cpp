@@ -7,6 +7,7 @@
 
 #include "convert.h"
 #include "info.h"
+#include "interrupt.h"
 #include "remux.h"
 #include "render.h"
 #include "stitch.h"
@@ -29,6 +30,7 @@ void PrintUsage(FILE* out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    InstallInterruptHandling();
     std::setlocale(LC_ALL, "");
     if (argc < 2) {
         PrintUsage(stderr);
@@ -37,10 +39,10 @@ int main(int argc, char** argv) {
     const std::string verb = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
     if (verb == "info") return RunInfo(args);
-    if (verb == "stitch") return RunStitch(args);
-    if (verb == "remux") return RunRemux(args);
-    if (verb == "convert") return RunConvert(args);
-    if (verb == "merge") return RunMerge(args);
+    if (verb == "stitch") return ExitStatusAfter(RunStitch(args));
+    if (verb == "remux") return ExitStatusAfter(RunRemux(args));
+    if (verb == "convert") return ExitStatusAfter(RunConvert(args));
+    if (verb == "merge") return ExitStatusAfter(RunMerge(args));
     if (verb == "render") return RunRender(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "interrupt.h"
+#include "messages.h"
 #include "mp4/mp4_common.h"
 #include "mp4/mp4_copy.h"
 #include "mp4/mp4_output.h"
@@ -12,51 +14,59 @@
 
 namespace {
 
-// Results of the remux besides the reader's and the writer's codes.
-constexpr int kRemuxCannotOpenInput = -1;
-constexpr int kRemuxCannotCreateOutput = -2;
-constexpr int kRemuxNoTracks = -3;
+constexpr uint32_t kMaxTracks = 64;
 
-// Carries a track's parameter record, codec configuration and handler name.
-int AddTrack(MP4Spliter* sp, MP4Writer* w, const Mp4TrackEntry& e, Mp4TrackCopy* t) {
-    Mp4SoundParams sound{};
-    Mp4VideoParams video{};
-    const bool isSound = e.handler == kMp4HandlerSound;
-    void* params = isSound ? static_cast<void*>(&sound) : static_cast<void*>(&video);
-    const uint32_t size = isSound ? sizeof(sound) : sizeof(video);
-    t->cursor.track = static_cast<int>(e.index);
-    const int r = MP4SpliterGetTrackParams(sp, t->cursor.track, params, size);
-    if (r != 0) return r;
-    return Mp4AddTrackLike(w, e.handler, params, size,
-                           Mp4QueryBytes(sp, t->cursor.track, kMp4QueryCodecConfig),
-                           Mp4QueryBytes(sp, t->cursor.track, kMp4QueryHandlerName), &t->writerId);
-}
-
-int Copy(MP4Spliter* sp, MP4Writer* w) {
-    Mp4TrackEntry entries[64];
+// Copies every track the writer can describe. *lost counts the tracks that
+// cannot be carried: tables the reader could not prepare (listed without a
+// handler), text tracks, codecs without a complete sample description, and
+// tracks past the 64th.
+int Copy(MP4Spliter* sp, MP4Writer* w, uint32_t* lost) {
+    Mp4TrackEntry entries[kMaxTracks];
     uint32_t count = 0;
-    int r = MP4SpliterListTracks(sp, entries, 64, &count);
+    int r = MP4SpliterListTracks(sp, entries, kMaxTracks, &count);
     if (r != 0) return r;
+    *lost = count > kMaxTracks ? count - kMaxTracks : 0;
     std::vector<Mp4TrackCopy> tracks;
     tracks.reserve(count);
-    for (uint32_t i = 0; i < count && i < 64; ++i) {
-        if (entries[i].handler != kMp4HandlerVideo && entries[i].handler != kMp4HandlerSound) {
+    for (uint32_t i = 0; i < count && i < kMaxTracks; ++i) {
+        const Mp4TrackEntry& e = entries[i];
+        if (e.handler != kMp4HandlerVideo && e.handler != kMp4HandlerSound) {
+            ++*lost;
+            continue;
+        }
+        Mp4SoundParams sound{};
+        Mp4VideoParams video{};
+        const bool isSound = e.handler == kMp4HandlerSound;
+        void* params = isSound ? static_cast<void*>(&sound) : static_cast<void*>(&video);
+        const uint32_t size = isSound ? sizeof(sound) : sizeof(video);
+        const int track = static_cast<int>(e.index);
+        r = MP4SpliterGetTrackParams(sp, track, params, size);
+        if (r != 0) return r;
+        const std::vector<uint8_t> config = Mp4QueryBytes(sp, track, kMp4QueryCodecConfig);
+        if (!MP4WriterDescribesCodec(isSound ? sound.codec : video.codec, config.size())) {
+            ++*lost;
             continue;
         }
         tracks.emplace_back();
-        r = AddTrack(sp, w, entries[i], &tracks.back());
+        tracks.back().cursor.track = track;
+        r = Mp4AddTrackLike(w, e.handler, params, size, config,
+                            Mp4QueryBytes(sp, track, kMp4QueryHandlerName),
+                            &tracks.back().writerId);
         if (r != 0) return r;
         r = tracks.back().cursor.Next(sp);
         if (r != 0) return r;
     }
-    if (tracks.empty()) return kRemuxNoTracks;
+    if (tracks.empty()) return *lost > 0 ? kRemuxLostTrack : kRemuxNoTracks;
     // Samples go out in decode-time order across the tracks.
-    return Mp4CopySamples(sp, &tracks, w, 0, nullptr).code;
+    const Mp4CopyResult copied = Mp4CopySamples(sp, &tracks, w, 0, &InterruptFlag());
+    return copied.status == kMp4CopyStopped ? kRemuxInterrupted : copied.code;
 }
 
 }  // namespace
 
 int RemuxFile(const char* input, const char* output) {
+    // Writing over the original would lose it.
+    if (platform::IsSameFile(input, output)) return kRemuxOutputIsInput;
     Mp4File in;
     if (in.OpenRead(input) != 0) return kRemuxCannotOpenInput;
     MP4SpliterSetTrace(0);
@@ -72,7 +82,9 @@ int RemuxFile(const char* input, const char* output) {
         MP4SpliterClose(sp);
         return kRemuxCannotCreateOutput;
     }
-    r = opened == kMp4OutputOk ? Copy(sp, out.Writer()) : out.WriterCode();
+    uint32_t lost = 0;
+    r = opened == kMp4OutputOk ? Copy(sp, out.Writer(), &lost) : out.WriterCode();
+    if (r == 0 && lost > 0) r = kRemuxLostTrack;
     MP4SpliterClose(sp);
     const int finished = out.Finish(r == 0);
     if (r == 0 && finished != kMp4OutputOk) {
@@ -87,6 +99,7 @@ int RunRemux(const std::vector<std::string>& args) {
         return 2;
     }
     const int r = RemuxFile(args[0].c_str(), args[1].c_str());
+    if (r != 0) PrintFailure(RemuxMessage(r, args[0], args[1]));
     std::printf("result: %d\n", r);
     return r == 0 ? 0 : 1;
 }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "interrupt.h"
+#include "messages.h"
 #include "stitch/output_name.h"
 #include "stitch/stitch.h"
 
@@ -64,14 +66,18 @@ int RunStitch(const std::vector<std::string>& args) {
     }
     if (outDir.empty()) {
         const int r = StitchPhoto(paths[0].c_str(), paths[1].c_str(), rotation, 0, quality);
+        if (r != 0) PrintFailure(StitchMessage(r, paths[0], paths[1]));
         std::printf("result: %d\n", r);
         return r == 0 ? 0 : 1;
     }
     if (outDir.back() != '/') outDir += '/';
     bool allDone = true;
     for (const std::string& in : paths) {
+        // An interrupted batch stops between photos; each photo is whole or absent.
+        if (InterruptFlag().load()) return 1;
         const std::string out = MakeOutputPath(outDir, in, true);
         const int r = StitchPhoto(in.c_str(), out.c_str(), rotation, 0, quality);
+        if (r != 0) PrintFailure(StitchMessage(r, in, out));
         std::printf("file: %s\n", in.c_str());
         if (r == 0) std::printf("output: %s\n", out.c_str());
         std::printf("result: %d\n", r);

@@ -28,6 +28,8 @@ enum ConvertResult {
     kConvertBusy = -1015,             // another job of this process is running
     kConvertEmptySpan = -1016,        // the trimmed span holds no frame
     kConvertBadFrame = -1017,         // "rescale_csconvert": null buffer, bad size or format
+    kConvertOutputIsInput = -1018,    // the output names an input file (also through a link);
+                                      // nothing is written
 };
 
 // Source format code of "rescale_csconvert": 32-bit BGRA, rows from the top.

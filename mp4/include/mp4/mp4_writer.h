@@ -102,6 +102,12 @@ int MP4WriterClose(MP4Writer* w);
 // Bytes the writer holds allocated now and at most so far (its own counts).
 int MP4WriterMemoryUse(const MP4Writer* w, uint64_t* current, uint64_t* peak);
 
+// Whether the writer can give a track of this codec a complete sample
+// description that players open: H.264 and HEVC with their codec
+// configuration, AAC (also BSAC), MP3 and 16-bit PCM. Other codecs get an
+// empty description.
+bool MP4WriterDescribesCodec(uint32_t codec, size_t configSize);
+
 // The spherical video box written as the last child of every video track.
 constexpr uint32_t kMp4SphericalXmlSize = 417;
 constexpr uint32_t kMp4SphericalBoxSize = 24 + kMp4SphericalXmlSize;
