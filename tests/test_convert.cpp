@@ -308,3 +308,24 @@ TEST(Convert, SingleLensVideoExports) {
     EXPECT_EQ(FfprobeStream(out, "v", "nb_read_frames"), "15");
     EXPECT_EQ(FfprobeStream(out, "a", "codec_name"), "aac");
 }
+
+// A single-lens video whose width is 2 mod 4: the panorama's height w/2 is odd, so the
+// output is rounded down to the even height the video encoder takes.
+TEST(Convert, SingleLensVideoOfOddHalfWidthExports) {
+    testutil::TempDir dir;
+    sample::Mp4Options o;
+    o.width = 642;
+    o.height = 480;
+    o.fps = 15;
+    o.seconds = 1.0;
+    o.cameraType = 1;
+    const std::string cam = dir.File("single-642.mp4");
+    ASSERT_EQ(sample::WriteMp4(cam, testutil::DefaultTrailer(1), o), 0);
+    const std::string out = dir.File("single-642-out.mp4");
+    int status = 0;
+    EXPECT_EQ(Cli("convert", ExportVector(cam, out, 1), &status), "result: 0\n");
+    EXPECT_EQ(status, 0);
+    ExpectPeersAccept(out);
+    EXPECT_EQ(FfprobeStream(out, "v", "width,height"), "642,320");
+    EXPECT_EQ(FfprobeStream(out, "v", "nb_read_frames"), "15");
+}

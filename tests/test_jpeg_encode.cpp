@@ -156,6 +156,57 @@ TEST(JpegEncode, XmpPacketLayout) {
     EXPECT_EQ(JpegQualityForIndex(7), 99);
 }
 
+namespace {
+
+std::string PacketText(const uint8_t* p, size_t n) {
+    return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+// The fixed packet with the six size fields' values replaced.
+std::string FixedPacketWithSize(const std::string& w, const std::string& h) {
+    std::string t = PacketText(kPanoramaXmpPacket, sizeof(kPanoramaXmpPacket));
+    int replaced = 0;
+    for (const auto& [from, to] : {std::make_pair(std::string("\"3008\""), "\"" + w + "\""),
+                                   std::make_pair(std::string("\"1504\""), "\"" + h + "\"")}) {
+        for (size_t at = t.find(from); at != std::string::npos; at = t.find(from, at + to.size())) {
+            t.replace(at, from.size(), to);
+            ++replaced;
+        }
+    }
+    EXPECT_EQ(replaced, 6);
+    return t;
+}
+
+}  // namespace
+
+// The packet of a picture's own size: 3008 x 1504 gives the fixed packet byte for byte, any
+// other size the same packet with the six size fields changed, and nothing else.
+TEST(JpegEncode, XmpPacketOfThePictureSize) {
+    uint8_t p[kPanoramaXmpMaxBytes];
+    ASSERT_EQ(PanoramaXmpPacket(3008, 1504, p), sizeof(kPanoramaXmpPacket));
+    EXPECT_EQ(std::memcmp(p, kPanoramaXmpPacket, sizeof(kPanoramaXmpPacket)), 0);
+    const struct {
+        int w, h;
+        const char *ws, *hs;
+    } sizes[] = {{1440, 720, "1440", "720"},
+                 {2, 1, "2", "1"},
+                 {65535, 65535, "65535", "65535"},
+                 {2147483647, 2147483647, "2147483647", "2147483647"}};
+    for (const auto& sz : sizes) {
+        const size_t n = PanoramaXmpPacket(sz.w, sz.h, p);
+        ASSERT_LE(n, kPanoramaXmpMaxBytes);
+        // Namespace id and its zero, the XML, a final zero; no other zero byte.
+        const int digits = static_cast<int>(std::strlen(sz.ws) + std::strlen(sz.hs));
+        ASSERT_EQ(n, static_cast<size_t>(1057 + 3 * (digits - 8))) << sz.ws;
+        EXPECT_EQ(PacketText(p, n), FixedPacketWithSize(sz.ws, sz.hs)) << sz.ws;
+        EXPECT_EQ(p[28], 0);
+        EXPECT_EQ(p[n - 1], 0);
+        EXPECT_EQ(PacketText(p + 29, n - 30).find('\0'), std::string::npos);
+    }
+    EXPECT_EQ(PanoramaXmpPacket(0, 10, p), 0u);
+    EXPECT_EQ(PanoramaXmpPacket(10, -1, p), 0u);
+}
+
 TEST(JpegEncode, SegmentOrderWithAndWithoutExif) {
     const Picture p = Synthetic(40, 24);
     Bytes exif = {0, 0, 'I', 'I', 42, 0, 8, 0, 0, 0};
@@ -176,9 +227,12 @@ TEST(JpegEncode, SegmentOrderWithAndWithoutExif) {
                                     1,    1,    0, 0,  1,   0,   1,   0,   0};
             EXPECT_EQ(std::memcmp(&b[0] + 2, jfif, sizeof(jfif)), 0);
         }
+        // The XMP packet of a 40 x 24 picture: 1045 bytes.
+        uint8_t xmp[kPanoramaXmpMaxBytes];
+        ASSERT_EQ(PanoramaXmpPacket(40, 24, xmp), 1045u);
         EXPECT_EQ(b[s[2].offset + 2], 0x04);
-        EXPECT_EQ(b[s[2].offset + 3], 0x23);
-        EXPECT_EQ(std::memcmp(&b[s[2].offset + 4], kPanoramaXmpPacket, 1057), 0);
+        EXPECT_EQ(b[s[2].offset + 3], 0x17);
+        EXPECT_EQ(std::memcmp(&b[s[2].offset + 4], xmp, 1045), 0);
         // SOF0: 8-bit, size, Y 2x2 on table 0, chroma 1x1 on table 1.
         const uint8_t* f = &b[s[4].offset + 4];
         const uint8_t sof[] = {8, 0, 24, 0, 40, 3, 1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
@@ -355,6 +409,6 @@ TEST(JpegEncode, MatchesCjpegOnAPhoto) {
     EXPECT_EQ(status, 0);
     EXPECT_NE(tags.find("ProjectionType"), std::string::npos) << tags;
     EXPECT_NE(tags.find("equirectangular"), std::string::npos) << tags;
-    EXPECT_NE(tags.find("FullPanoWidthPixels"), std::string::npos) << tags;
-    EXPECT_NE(tags.find("3008"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("FullPanoWidthPixels             : 2048"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("FullPanoHeightPixels            : 1024"), std::string::npos) << tags;
 }

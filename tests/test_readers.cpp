@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <vector>
 
 #include "calib/trailer.h"
@@ -251,7 +252,9 @@ TEST_F(Readers, SingleLensReportsNewCirclesOnce) {
 TEST_F(Readers, DamagedLensValuesStayDefined) {
     Mesh m;
     const float nan = std::nanf("");
-    EXPECT_LE(SinglePhoto(TrailerOf(SingleRecords(nan, 1e30f, -1e30f)), 1920, 1080, &m), 1);
+    // Values that make no circle are refused (see UnusableSingleLensRecordsAreRefused).
+    EXPECT_EQ(SinglePhoto(TrailerOf(SingleRecords(nan, 1e30f, -1e30f)), 1920, 1080, &m),
+              kCalibBadLensRecord);
     // A huge radius is reported once, then compared again without overflow.
     const auto huge = TrailerOf(SingleRecords(960, 540, 1e30f));
     EXPECT_EQ(SinglePhoto(huge, 1920, 1080, &m), kCalibCircleChanged);
@@ -265,4 +268,54 @@ TEST_F(Readers, DamagedLensValuesStayDefined) {
     const auto t = TrailerOf({sample::CameraTextRecord("CAM"), sample::CameraTypeRecord(2),
                               Record{7, sample::EncodeDualLensRecord(v)}});
     EXPECT_EQ(Dual(t, 1920, 960, &m), kCalibOk);
+}
+
+// A single-lens record whose circle cannot be used: no finite values, no radius, or a circle
+// entirely outside the 1920 x 1080 frame the record is written for. Both readers refuse it
+// as a bad lens record and leave the mesh and the circle state as they were.
+TEST_F(Readers, UnusableSingleLensRecordsAreRefused) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    Mesh m;
+    ASSERT_EQ(SinglePhoto(TrailerOf(SingleRecords(900, 500, 520)), 1920, 1080, &m),
+              kCalibCircleChanged);
+    const LensCircle before = CurrentLensCircle();
+    const float refused[][3] = {
+        {960, 540, 0},    {960, 540, -0.5f}, {960, 540, -540},  {nan, 540, 540},
+        {960, nan, 540},  {960, 540, nan},   {inf, 540, 540},   {960, -inf, 540},
+        {960, 540, inf},  {2500, 540, 540},  {-541, 540, 540},  {960, 1700, 540},
+        {960, -600, 540}, {2400, 1500, 600}, {-400, -400, 550},  // nearest corners 638 and 566 away
+    };
+    for (const auto& c : refused) {
+        Mesh untouched;
+        const auto trailer = TrailerOf(SingleRecords(c[0], c[1], c[2]));
+        EXPECT_EQ(SinglePhoto(trailer, 1920, 1080, &untouched), kCalibBadLensRecord)
+            << c[0] << " " << c[1] << " " << c[2];
+        EXPECT_EQ(SingleVideo(trailer, 1440, 1080, &untouched), kCalibBadLensRecord)
+            << c[0] << " " << c[1] << " " << c[2];
+        EXPECT_TRUE(untouched.Untouched());
+    }
+    const LensCircle after = CurrentLensCircle();
+    EXPECT_EQ(after.x, before.x);
+    EXPECT_EQ(after.y, before.y);
+    EXPECT_EQ(after.r, before.r);
+    // Circles that reach into the frame from outside it, or are tiny, are used.
+    for (const auto& c : {std::vector<float>{-539, 540, 540}, std::vector<float>{2400, 1500, 700},
+                          std::vector<float>{960, 540, 1e-3f}, std::vector<float>{0, 0, 10.5f}}) {
+        EXPECT_LE(SinglePhoto(TrailerOf(SingleRecords(c[0], c[1], c[2])), 1920, 1080, &m), 1)
+            << c[0] << " " << c[1] << " " << c[2];
+    }
+}
+
+TEST(SingleLensRecord, UsableOnlyWithTwentyEightBytesOfCircle) {
+    sample::SingleLensValues v;
+    std::vector<uint8_t> value = sample::EncodeSingleLensRecord(v);
+    CalibrationRecord rec{7, 28, value.data()};
+    EXPECT_TRUE(IsUsableSingleLensRecord(rec));
+    rec.length = 27;
+    EXPECT_FALSE(IsUsableSingleLensRecord(rec));
+    value.resize(32);
+    rec.value = value.data();
+    rec.length = 32;
+    EXPECT_FALSE(IsUsableSingleLensRecord(rec));
 }

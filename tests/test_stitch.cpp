@@ -1,11 +1,16 @@
 // The photo stitch: sizes, map areas and blend bands, rotations, the single-lens
 // rim, result codes, the temporary-file rule and the command line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
+#include <map>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "calib/trailer.h"
@@ -239,24 +244,25 @@ TEST(StitchPhoto, OutputCarriesExifAndPanoramaMetadata) {
     ASSERT_EQ(StitchPhoto(cam.c_str(), out.c_str(), 0, 0, 2), 0);
     const std::vector<uint8_t> o = testutil::ReadFile(out);
     // SOI, the carried Exif segment (zero after 736 bytes), then XMP. The source's second
-    // APP1 (its own XMP packet) is carried too, with its marker and length.
+    // APP1 (its own XMP packet, of the same 512 x 256 size: 1051 bytes) is carried too,
+    // with its marker and length.
     ASSERT_GT(o.size(), 10u);
     EXPECT_EQ(o[2], 0xFF);
     EXPECT_EQ(o[3], 0xE1);
     const size_t exifLen = platform::Be16(&o[4]);
-    EXPECT_EQ(exifLen, trailer.size() + (4 + 1057) + 6);
+    EXPECT_EQ(exifLen, trailer.size() + (4 + 1051) + 6);
     EXPECT_EQ(std::string(o.begin() + 6, o.begin() + 10), "Exif");
     for (size_t i = 10 + 736; i < 4 + exifLen; ++i) ASSERT_EQ(o[i], 0) << i;
     EXPECT_EQ(o[4 + exifLen], 0xFF);
     EXPECT_EQ(o[5 + exifLen], 0xE1);
     EXPECT_EQ(o[6 + exifLen], 0x04);
-    EXPECT_EQ(o[7 + exifLen], 0x23);
+    EXPECT_EQ(o[7 + exifLen], 0x1D);  // 1053: the 1051-byte packet of a 512 x 256 picture
     // The trailer did not survive: the output is not a camera file any more.
     EXPECT_NE(ReadCameraType(out.c_str()), 2);
     const std::string tags = testutil::Exiftool("-s -XMP-GPano:all", out);
     EXPECT_NE(tags.find("ProjectionType                  : equirectangular"), std::string::npos)
         << tags;
-    EXPECT_NE(tags.find("FullPanoWidthPixels             : 3008"), std::string::npos) << tags;
+    EXPECT_NE(tags.find("FullPanoWidthPixels             : 512"), std::string::npos) << tags;
     testutil::ExpectDjpegAccepts(out);
 }
 
@@ -342,4 +348,175 @@ TEST(StitchRemap, VideoFramesUseTheFilesCalibration) {
     remap.Apply(frame.data(), out.data());
     EXPECT_GT(out[160 * 640 + 320], 200);  // the middle of the panorama: first lens
     EXPECT_LT(out[160 * 640 + 10], 140);   // the edge: second lens
+}
+
+namespace {
+
+// A single-lens camera photo of w x h: luma 180 with Cb 60 and Cr 200 everywhere.
+testutil::Bytes SinglePhoto(int w, int h, const sample::SingleLensValues& v = {}) {
+    Picture cam(w, h, 180);
+    std::fill(cam.cb.begin(), cam.cb.end(), 60);
+    std::fill(cam.cr.begin(), cam.cr.end(), 200);
+    return testutil::EncodePicture(cam, testutil::SingleTrailer(v), 100);
+}
+
+// The picture size a JPEG file declares; 0 x 0 when it cannot be read.
+std::pair<int, int> DeclaredSize(const std::string& path) {
+    platform::FileReader f;
+    JpegDecoder dec;
+    if (f.Open(path.c_str()) != 0 || dec.Open(f, DefaultJpegAllocator(), nullptr) != kJpegOk)
+        return {0, 0};
+    return {dec.Width(), dec.Height()};
+}
+
+}  // namespace
+
+// A single-lens photo whose width is 2 mod 4 has an output of odd height w/2: its chroma
+// planes have (h + 1) / 2 rows, and its last row is stitched like every other.
+TEST(StitchPhoto, SingleLensOutputsOfOddHeight) {
+    testutil::TempDir dir;
+    const std::string in = dir.File("cam.jpg"), out = dir.File("pano.jpg");
+    const int sizes[][2] = {{642, 480}, {1442, 1080}, {18, 14}, {2, 2}};
+    for (const auto& size : sizes) {
+        const int w = size[0], h = size[1];
+        testutil::WriteBytes(in, SinglePhoto(w, h));
+        for (int rotation : {0, 90, 180, 270}) {
+            const std::string at = std::to_string(w) + "x" + std::to_string(h) + " rotation " +
+                                   std::to_string(rotation);
+            ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), rotation, 0, 1), 0) << at;
+            EXPECT_EQ(DeclaredSize(out), std::make_pair(w, w / 2)) << at;
+            Picture p;
+            ASSERT_TRUE(testutil::DecodeFile(out, &p)) << at;
+            if (rotation != 180 || w < 600) continue;
+            // Turned by half a turn, the last row looks close to the lens axis: lens colours.
+            const size_t last = static_cast<size_t>(w / 2 - 1);
+            for (int x = 0; x < p.w; x += 37) {
+                EXPECT_NEAR(p.y[last * p.w + x], 180, 4) << at << " x " << x;
+                EXPECT_NEAR(p.cb[last / 2 * p.cw() + x / 2], 60, 4) << at << " x " << x;
+                EXPECT_NEAR(p.cr[last / 2 * p.cw() + x / 2], 200, 4) << at << " x " << x;
+            }
+        }
+    }
+    // The stitch into memory writes the same bytes as the one into a file.
+    testutil::WriteBytes(in, SinglePhoto(642, 480));
+    ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), 90, 0, 0), 0);
+    const testutil::Bytes photo = testutil::ReadFile(in);
+    platform::MemorySource src(photo.data(), photo.size());
+    platform::MemorySink sink;
+    ASSERT_EQ(StitchPhotoFrom(src, sink, 90, 0), 0);
+    EXPECT_EQ(testutil::Bytes(sink.data(), sink.data() + sink.size()), testutil::ReadFile(out));
+    EXPECT_EQ(StitchPhotoFrom(src, sink, 45, 0), kStitchBadArgument);
+}
+
+// Video frames of such a width: the output height is rounded down to even, and the rows
+// that remain are the photo's.
+TEST(StitchRemap, OddHalfWidthRoundsTheFrameHeightDown) {
+    testutil::TempDir dir;
+    const std::string photo = dir.File("cam.jpg");
+    testutil::WriteBytes(photo, SinglePhoto(642, 480));
+    CStitchRemap remap;
+    ASSERT_EQ(remap.Init(photo.c_str(), true, 642, 480, 180), kStitchOk);
+    EXPECT_EQ(remap.OutputWidth(), 642);
+    EXPECT_EQ(remap.OutputHeight(), 320);
+    const size_t ny = 642 * 480, nc = 321 * 240;
+    std::vector<uint8_t> frame(ny + 2 * nc, 180);
+    std::fill(frame.begin() + ny, frame.begin() + ny + nc, 60);
+    std::fill(frame.begin() + ny + nc, frame.end(), 200);
+    // One guard byte past the 642 x 320 output frame.
+    const size_t outY = 642 * 320, outC = 321 * 160;
+    std::vector<uint8_t> out(outY + 2 * outC + 1, 7);
+    remap.Apply(frame.data(), out.data());
+    EXPECT_EQ(out.back(), 7);
+    EXPECT_NEAR(out[outY - 1], 180, 2);        // the last luma row is stitched
+    EXPECT_NEAR(out[outY + outC - 1], 60, 2);  // and the last row of each chroma plane
+    EXPECT_NEAR(out[outY + 2 * outC - 1], 200, 2);
+    // A frame of 2 pixels would leave no row at all.
+    EXPECT_EQ(remap.Init(photo.c_str(), true, 2, 2, 0), kStitchBadArgument);
+}
+
+// Single-lens records whose circle cannot be used are no calibration, not a black panorama.
+TEST(StitchPhoto, UnusableSingleLensRecordsAreNoCalibration) {
+    testutil::TempDir dir;
+    const std::string in = dir.File("cam.jpg"), out = dir.File("pano.jpg");
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const sample::SingleLensValues refused[] = {
+        {960, 540, 0},    {960, 540, -540},  {nan, 540, 540},  {960, nan, 540},
+        {960, 540, nan},  {960, 540, inf},   {-inf, 540, 540}, {3000, 540, 540},
+        {960, -700, 540}, {-500, -500, 600},  // nearest corner 707 away
+    };
+    for (const sample::SingleLensValues& v : refused) {
+        testutil::WriteBytes(in, SinglePhoto(1440, 1080, v));
+        EXPECT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), kStitchNoCalibration)
+            << v.cx << " " << v.cy << " " << v.r;
+        CStitchRemap remap;
+        EXPECT_EQ(remap.Init(in.c_str(), true, 1440, 1080, 0), kStitchNoCalibration);
+    }
+    EXPECT_TRUE(testutil::ListFolder(dir.path()) == std::vector<std::string>{"cam.jpg"});
+    // A circle reaching into the frame from outside it is used.
+    testutil::WriteBytes(in, SinglePhoto(1440, 1080, {2200, 540, 540}));
+    EXPECT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), 0);
+}
+
+// The output may never be the input, whatever path names it.
+TEST(StitchPhoto, RefusesToWriteOverItsInput) {
+    testutil::TempDir dir;
+    const std::string in = dir.File("cam.jpg");
+    sample::DualLensValues v;
+    const testutil::Bytes original = HalvesPhoto(256, 128, v);
+    testutil::WriteBytes(in, original);
+    const std::string soft = dir.File("soft.jpg"), hard = dir.File("hard.jpg");
+    ASSERT_EQ(::symlink(in.c_str(), soft.c_str()), 0);
+    ASSERT_EQ(::link(in.c_str(), hard.c_str()), 0);
+    for (const std::string& out : {in, soft, hard, dir.path() + "/./cam.jpg"}) {
+        EXPECT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 0), kStitchOutputIsInput) << out;
+        EXPECT_EQ(StitchPhoto(soft.c_str(), out.c_str(), 0, 0, 0), kStitchOutputIsInput) << out;
+    }
+    EXPECT_EQ(testutil::ReadFile(in), original);
+    EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 3u);  // nothing new, nothing left over
+    EXPECT_EQ(StitchPhoto(in.c_str(), dir.File("pano.jpg").c_str(), 0, 0, 0), 0);
+}
+
+namespace {
+
+// exiftool's "-s" lines as name -> value.
+std::map<std::string, std::string> TagValues(const std::string& text) {
+    std::map<std::string, std::string> out;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t colon = line.find(" : ");
+        if (colon == std::string::npos) continue;
+        std::string name = line.substr(0, colon);
+        name.erase(name.find_last_not_of(' ') + 1);
+        out[name] = line.substr(colon + 3);
+    }
+    return out;
+}
+
+}  // namespace
+
+// The panorama metadata gives the output's own size; the other fields stay as they were.
+TEST(StitchPhoto, PanoramaMetadataGivesTheOutputSize) {
+    testutil::TempDir dir;
+    const std::string in = dir.File("cam.jpg"), out = dir.File("pano.jpg");
+    testutil::WriteBytes(in, SinglePhoto(1440, 1080));
+    ASSERT_EQ(StitchPhoto(in.c_str(), out.c_str(), 0, 0, 1), 0);
+    int status = -1;
+    auto tags = TagValues(testutil::Exiftool("-s -XMP-GPano:all", out, &status));
+    EXPECT_EQ(status, 0);
+    const std::map<std::string, std::string> want = {
+        {"FullPanoWidthPixels", "1440"},
+        {"FullPanoHeightPixels", "720"},
+        {"CroppedAreaImageWidthPixels", "1440"},
+        {"CroppedAreaImageHeightPixels", "720"},
+        {"LargestValidInteriorRectWidth", "1440"},
+        {"LargestValidInteriorRectHeight", "720"},
+        {"CroppedAreaTopPixels", "0"},
+        {"CroppedAreaLeftPixels", "0"},
+        {"ProjectionType", "equirectangular"},
+        {"PoseHeadingDegrees", "306.0"},
+    };
+    for (const auto& [name, value] : want) EXPECT_EQ(tags[name], value) << name;
+    EXPECT_EQ(tags.size(), 18u);  // every field of the packet
 }

@@ -97,6 +97,19 @@ const CalibrationRecord* FindRecord(const CalibrationRecordTable& table, uint16_
     return nullptr;
 }
 
+bool IsUsableSingleLensRecord(const CalibrationRecord& lens) {
+    if (lens.length != kSingleLensRecordBytes) return false;
+    const double cx = LeFloat(lens.value + 16);
+    const double cy = LeFloat(lens.value + 20);
+    const double r = LeFloat(lens.value + 24);
+    if (!std::isfinite(cx) || !std::isfinite(cy) || !std::isfinite(r) || !(r > 0.0)) return false;
+    // Distance from the centre to the nearest point of the reference frame.
+    constexpr double kFrameW = 1920.0, kFrameH = 1080.0;
+    const double dx = cx < 0.0 ? -cx : (cx > kFrameW ? cx - kFrameW : 0.0);
+    const double dy = cy < 0.0 ? -cy : (cy > kFrameH ? cy - kFrameH : 0.0);
+    return dx * dx + dy * dy < r * r;
+}
+
 int DecodeCalibrationTrailer(const uint8_t* data, size_t size, CalibrationTrailer* out) {
     out->joined.Reset();
     std::memset(&out->table, 0, sizeof(out->table));
@@ -192,7 +205,7 @@ int SingleLensCalibrationOfTrailer(int status, const CalibrationTrailer& trailer
         return kCalibNoCameraType;
     }
     const CalibrationRecord* lens = FindRecord(trailer.table, kTypeLensRecord);
-    if (lens == nullptr || lens->length != kSingleLensRecordBytes) return kCalibBadLensRecord;
+    if (lens == nullptr || !IsUsableSingleLensRecord(*lens)) return kCalibBadLensRecord;
 
     int32_t x = TruncToInt(LeFloat(lens->value + 16));
     int32_t y = TruncToInt(LeFloat(lens->value + 20));

@@ -184,8 +184,10 @@ void JpegEncoder::State::WriteHeaders() {
                                   1,    1,         0, 0,  1,   0,   1,   0,   0};
         Put(jfif, sizeof(jfif));
     }
-    PutMarkerLength(kJpegApp1, sizeof(kPanoramaXmpPacket) + 2);
-    Put(kPanoramaXmpPacket, sizeof(kPanoramaXmpPacket));
+    uint8_t xmp[kPanoramaXmpMaxBytes];
+    const size_t xmpSize = PanoramaXmpPacket(width, height, xmp);
+    PutMarkerLength(kJpegApp1, xmpSize + 2);
+    Put(xmp, xmpSize);
 
     PutMarkerLength(kJpegDqt, 2 + 2 * 65);
     for (int t = 0; t < 2; ++t) {

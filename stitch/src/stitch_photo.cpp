@@ -29,13 +29,17 @@ struct DualEntry {
 };
 static_assert(sizeof(DualEntry) == 8, "remap entries are 8 bytes");
 
-// A planar 4:2:0 picture of even size; the planes point into one block.
+// A planar 4:2:0 picture of even width; the planes point into one block. A
+// single-lens output may have an odd height: its chroma planes have the
+// rounded-up half of it as rows.
 struct Planes {
     int w = 0, h = 0;
     uint8_t* y = nullptr;
     uint8_t* cb = nullptr;
     uint8_t* cr = nullptr;
     size_t CStride() const { return static_cast<size_t>(w / 2); }
+    size_t CRows() const { return static_cast<size_t>((h + 1) / 2); }
+    size_t CSize() const { return CStride() * CRows(); }
     size_t ChromaAt(int x, int yy) const {
         return static_cast<size_t>(yy / 2) * CStride() + static_cast<size_t>(x / 2);
     }
@@ -368,8 +372,9 @@ void BuildSingleTable(const SinglePhotoGeometry& g, int rotation, int wd, int hd
 
 void ResampleSingle(const Planes& src, const std::vector<int32_t>& table, Planes* out) {
     const int wo = out->w;
-    ParallelRanges(out->h / 2, [&](int first, int last) {
-        for (int i = first * 2; i < last * 2; ++i) {
+    // Pairs of rows; an odd height ends with a row of its own and its chroma row.
+    ParallelRanges(static_cast<int>(out->CRows()), [&](int first, int last) {
+        for (int i = first * 2; i < std::min(last * 2, out->h); ++i) {
             const int32_t* row = table.data() + static_cast<size_t>(i) * wo * 2;
             uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
             for (int j = 0; j < wo; ++j) {
@@ -429,7 +434,9 @@ int ReadPhotoCalibration(platform::ByteSource& src, TrailerContainer container,
         return kStitchNoCalibration;
     }
     out->cameraType = static_cast<int>(Le32(type->value));
-    if (out->cameraType == 1 && lens->length == 28) {
+    if (out->cameraType == 1) {
+        // The readers' own rule: a circle that cannot be used is no calibration.
+        if (!IsUsableSingleLensRecord(*lens)) return kStitchNoCalibration;
         out->singleCx = LeFloat(lens->value + 16);
         out->singleCy = LeFloat(lens->value + 20);
         out->singleR = LeFloat(lens->value + 24);
@@ -486,12 +493,12 @@ int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, 
     return kStitchOk;
 }
 
-// Resamples a source of the table's size into an output of its size (cleared first).
+// Resamples a source of the table's size into an output of its width and at
+// most its height (cleared first).
 void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
-    const size_t ny = static_cast<size_t>(out->w) * out->h;
-    std::memset(out->y, 0, ny);
-    std::memset(out->cb, 128, ny / 4);
-    std::memset(out->cr, 128, ny / 4);
+    std::memset(out->y, 0, static_cast<size_t>(out->w) * out->h);
+    std::memset(out->cb, 128, out->CSize());
+    std::memset(out->cr, 128, out->CSize());
     if (t.cameraType == 1) {
         ResampleSingle(src, t.single, out);
     } else if (t.rotation == 0 || t.rotation == 180) {
@@ -501,14 +508,14 @@ void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
     }
 }
 
-// Planes over one contiguous 4:2:0 block of an even size.
+// Planes over one contiguous 4:2:0 block of an even width: Y, Cb, Cr.
 Planes PlanesOf(uint8_t* block, int w, int h) {
     Planes p;
     p.w = w;
     p.h = h;
     p.y = block;
     p.cb = block + static_cast<size_t>(w) * h;
-    p.cr = p.cb + static_cast<size_t>(w / 2) * (h / 2);
+    p.cr = p.cb + p.CSize();
     return p;
 }
 
@@ -576,74 +583,92 @@ int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExif
 }
 
 int EncodePhoto(const Planes& out, int qualityIndex, const JpegExifCarry& carry,
-                const JpegAllocator& alloc, const char* outputPath) {
-    platform::PendingFile target;
-    if (!target.Begin(outputPath)) return kStitchNoMemory;
-    int r;
-    {
-        platform::FileWriter file;
-        if (file.Open(target.TempPath().c_str()) != 0) return kStitchNoMemory;
-        JpegEncoder enc;
-        r = enc.Open(file, out.w, out.h, alloc);
-        if (r == kJpegOk) {
-            enc.SetQuality(JpegQualityForIndex(qualityIndex));
-            if (carry.size > 0) enc.SetExif(carry.data, carry.size);
-            r = enc.Encode(out.y, static_cast<size_t>(out.w), out.cb, out.cr, out.CStride());
-        }
-        if (r == kJpegOk) r = enc.Finish();
-        enc.Close();
-        if (!file.Close() && r == kJpegOk) r = kJpegWriteFailed;
+                const JpegAllocator& alloc, platform::ByteSink& sink) {
+    JpegEncoder enc;
+    int r = enc.Open(sink, out.w, out.h, alloc);
+    if (r == kJpegOk) {
+        enc.SetQuality(JpegQualityForIndex(qualityIndex));
+        if (carry.size > 0) enc.SetExif(carry.data, carry.size);
+        r = enc.Encode(out.y, static_cast<size_t>(out.w), out.cb, out.cr, out.CStride());
     }
-    if (r == kJpegOk && !target.Commit()) r = kStitchNoMemory;
+    if (r == kJpegOk) r = enc.Finish();
+    enc.Close();
     return r;
+}
+
+// A camera photo read and stitched into planes: the calibration, the decode,
+// the remap. The carried Exif segment is released with it.
+struct StitchedPhoto {
+    JpegAllocator alloc = DefaultJpegAllocator();
+    JpegExifCarry carry;
+    Block block;
+    Planes out;
+    ~StitchedPhoto() { JpegReleaseExif(&carry, alloc); }
+};
+
+int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* photo) {
+    PhotoCalibration calib;
+    int r = ReadPhotoCalibration(file, kTrailerInJpeg, &calib);
+    if (r != kStitchOk) return r;
+
+    Block source;
+    Planes src;
+    if (!file.Seek(0, platform::kSeekSet)) return kStitchCannotOpenInput;
+    r = DecodePhoto(file, photo->alloc, &photo->carry, &source, &src);
+    if (r != kStitchOk) return r;
+    if (calib.cameraType == 2 && src.w != 2 * src.h) return kStitchNotTwoToOne;
+
+    // w x w/2: odd for a single-lens picture whose width is 2 mod 4.
+    Planes& out = photo->out;
+    out.w = src.w;
+    out.h = out.w / 2;
+    const size_t ny = static_cast<size_t>(out.w) * out.h;
+    if (!photo->block.Allocate(ny + 2 * out.CSize(), 128)) return kStitchNoMemory;
+    out = PlanesOf(photo->block.p, out.w, out.h);
+    RemapTables tables;
+    r = BuildRemap(calib, src.w, src.h, rotation, &tables);
+    if (r == kStitchOk) ApplyRemap(tables, src, &out);
+    return r;
+}
+
+bool ValidOptions(int rotation, int qualityIndex) {
+    return (rotation == 0 || rotation == 90 || rotation == 180 || rotation == 270) &&
+           qualityIndex >= 0 && qualityIndex <= 2;
 }
 
 }  // namespace
 
 int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int extraPass,
                 int qualityIndex) {
-    if ((rotation != 0 && rotation != 90 && rotation != 180 && rotation != 270) || extraPass != 0 ||
-        qualityIndex < 0 || qualityIndex > 2 || outputPath == nullptr || outputPath[0] == '\0') {
+    if (!ValidOptions(rotation, qualityIndex) || extraPass != 0 || outputPath == nullptr ||
+        outputPath[0] == '\0') {
         return kStitchBadArgument;
     }
+    // Writing over the input would replace the photo being read.
+    if (platform::IsSameFile(inputPath, outputPath)) return kStitchOutputIsInput;
     platform::FileReader file;
     if (file.Open(inputPath) != 0) return kStitchCannotOpenInput;
-    PhotoCalibration calib;
-    int r = ReadPhotoCalibration(file, kTrailerInJpeg, &calib);
+    StitchedPhoto photo;
+    int r = StitchToPlanes(file, rotation, &photo);
     if (r != kStitchOk) return r;
 
-    const JpegAllocator alloc = DefaultJpegAllocator();
-    JpegExifCarry carry;
-    Block source;
-    Planes src;
-    if (!file.Seek(0, platform::kSeekSet)) return kStitchCannotOpenInput;
-    r = DecodePhoto(file, alloc, &carry, &source, &src);
-    if (r == kStitchOk && calib.cameraType == 2 && src.w != 2 * src.h) r = kStitchNotTwoToOne;
-
-    Block output;
-    Planes out;
-    if (r == kStitchOk) {
-        out.w = src.w;
-        out.h = out.w / 2;
-        const size_t ny = static_cast<size_t>(out.w) * out.h;
-        const size_t nc = out.CStride() * static_cast<size_t>(out.h / 2);
-        if (!output.Allocate(ny + 2 * nc, 128)) {
-            r = kStitchNoMemory;
-        } else {
-            std::memset(output.p, 0, ny);
-            out.y = output.p;
-            out.cb = output.p + ny;
-            out.cr = output.p + ny + nc;
-        }
-    }
-    if (r == kStitchOk) {
-        RemapTables tables;
-        r = BuildRemap(calib, src.w, src.h, rotation, &tables);
-        if (r == kStitchOk) ApplyRemap(tables, src, &out);
-    }
-    if (r == kStitchOk) r = EncodePhoto(out, qualityIndex, carry, alloc, outputPath);
-    JpegReleaseExif(&carry, alloc);
+    platform::PendingFile target;
+    if (!target.Begin(outputPath)) return kStitchNoMemory;
+    platform::FileWriter out;
+    if (out.Open(target.TempPath().c_str()) != 0) return kStitchNoMemory;
+    r = EncodePhoto(photo.out, qualityIndex, photo.carry, photo.alloc, out);
+    if (!out.Close() && r == kJpegOk) r = kJpegWriteFailed;
+    if (r == kJpegOk && !target.Commit()) r = kStitchNoMemory;
     return r;
+}
+
+int StitchPhotoFrom(platform::ByteSource& input, platform::ByteSink& output, int rotation,
+                    int qualityIndex) {
+    if (!ValidOptions(rotation, qualityIndex)) return kStitchBadArgument;
+    StitchedPhoto photo;
+    const int r = StitchToPlanes(input, rotation, &photo);
+    if (r != kStitchOk) return r;
+    return EncodePhoto(photo.out, qualityIndex, photo.carry, photo.alloc, output);
 }
 
 // --- Frames of a camera file ----------------------------------------------------------
@@ -673,6 +698,7 @@ int CStitchRemap::Init(const char* path, bool isPhoto, int frameWidth, int frame
     Tables* t = new (std::nothrow) Tables;
     if (t == nullptr) return kStitchNoMemory;
     r = BuildRemap(calib, frameWidth, frameHeight, rotation, &t->remap);
+    if (r == kStitchOk && MakeEven(t->remap.ho) <= 0) r = kStitchBadArgument;  // a 2-pixel frame
     if (r != kStitchOk) {
         delete t;
         return r;
@@ -686,7 +712,9 @@ int CStitchRemap::OutputWidth() const {
 }
 
 int CStitchRemap::OutputHeight() const {
-    return m_pTables ? m_pTables->remap.ho : 0;
+    // Rounded down to even: for a width of 2 mod 4 the last row, at the pole,
+    // is left out rather than a row past the pole added.
+    return m_pTables ? MakeEven(m_pTables->remap.ho) : 0;
 }
 
 void CStitchRemap::Apply(const uint8_t* frame420, uint8_t* out420) const {
@@ -694,6 +722,6 @@ void CStitchRemap::Apply(const uint8_t* frame420, uint8_t* out420) const {
     const RemapTables& t = m_pTables->remap;
     // The source is only read; Planes holds non-const pointers for both roles.
     const Planes src = PlanesOf(const_cast<uint8_t*>(frame420), t.srcW, t.srcH);
-    Planes out = PlanesOf(out420, t.wo, t.ho);
+    Planes out = PlanesOf(out420, t.wo, OutputHeight());
     ApplyRemap(t, src, &out);
 }

@@ -36,6 +36,13 @@ void ParseRecordTable(const uint8_t* joined, size_t length, CalibrationRecordTab
 // The first record of a type, or null.
 const CalibrationRecord* FindRecord(const CalibrationRecordTable& table, uint16_t type);
 
+// Whether a single-lens lens record (type 7) can be used: 28 bytes, its circle
+// (centre x, y and radius at offsets 16, 20, 24, in the 1920 x 1080 reference
+// frame) finite, with a radius above zero, and not entirely outside that frame.
+// The single-lens readers answer kCalibBadLensRecord for any other record, and
+// the stitch finds no calibration in it.
+bool IsUsableSingleLensRecord(const CalibrationRecord& lens);
+
 enum TrailerContainer { kTrailerInMp4 = 0, kTrailerInJpeg = 1 };
 
 enum TrailerStatus {

@@ -108,9 +108,19 @@ class JpegEncoder {
     State* m_pState;
 };
 
-// The 1057-byte XMP packet every stitched photo carries (namespace id, a zero
-// byte, the 1027-byte panorama XML, a zero byte); its APP1 length field is 1059.
+// The panorama XMP packet of a 3008 x 1504 picture: 1057 bytes (namespace id,
+// a zero byte, the 1027-byte panorama XML, a zero byte); its APP1 length field
+// is 1059.
 extern const uint8_t kPanoramaXmpPacket[1057];
+
+// The longest packet PanoramaXmpPacket writes: six sizes of ten digits.
+constexpr size_t kPanoramaXmpMaxBytes = 1057 + 6 * 6;
+// The packet the encoder writes for a width x height picture: the layout and
+// every field of kPanoramaXmpPacket, with the picture's own width and height in
+// the full panorama, cropped area image and largest valid interior rectangle
+// sizes (kPanoramaXmpPacket itself for 3008 x 1504). Returns its length (the
+// APP1 length field is 2 more), or 0 when a size is not positive.
+size_t PanoramaXmpPacket(int width, int height, uint8_t out[kPanoramaXmpMaxBytes]);
 
 // Quality index of the export dialog (0, 1, 2) to JPEG quality (90, 99, 100).
 int JpegQualityForIndex(int index);
