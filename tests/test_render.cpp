@@ -207,12 +207,54 @@ TEST(Render, RenderCommandWritesThePicture) {
     const std::string out = dir.File("view.png");
     std::string text = testutil::RunCli(
         {"render", s.dualPhoto, out, "--view", "1", "--yaw", "30", "--size", "400x300"}, &status);
-    EXPECT_NE(text.find("result: 0\n"), std::string::npos) << text;
+    // The driver's status lines go to standard error: only the result is printed.
+    EXPECT_EQ(text, "result: 0\n");
     EXPECT_EQ(status, 0);
     EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", out), "PNG\n400x300\n");
     text = testutil::RunCli({"render", s.plainPhoto, dir.File("no.png")}, &status);
     EXPECT_NE(text.find("result: 1\n"), std::string::npos) << text;
     EXPECT_EQ(status, 1);
+    // The default view of a single-lens photo, in the format the name asks for.
+    const std::string jpeg = dir.File("single.JPG");
+    text = testutil::RunCli({"render", s.singlePhoto, jpeg, "--size", "320x200"}, &status);
+    EXPECT_EQ(text, "result: 0\n");
+    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", jpeg), "JPEG\n320x200\n");
+    EXPECT_EQ(testutil::ListFolder(dir.path()).size(), 2u);  // no temporary file left
+}
+
+TEST(Render, RenderCommandKeepsTheOldFileWhenTheWriteFails) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+    testutil::TempDir dir;
+    const std::string out = dir.File("view.png");
+    const testutil::Bytes old = {'o', 'l', 'd'};
+    ASSERT_TRUE(testutil::WriteBytes(out, old));
+    // Files of at most 8 blocks, as on a full disk: writes past that fail.
+    const std::string full = "trap '' XFSZ; ulimit -f 8; ";
+    int status = 0;
+    std::string text =
+        testutil::RunCli({"render", testutil::Samples().dualPhoto, out}, &status, full);
+    EXPECT_EQ(text, "result: -21\n");
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(testutil::ReadFile(out), old);
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"view.png"});
+    // With room, the picture takes the old file's place.
+    text = testutil::RunCli({"render", testutil::Samples().dualPhoto, out}, &status);
+    EXPECT_EQ(text, "result: 0\n");
+    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", out), "PNG\n800x450\n");
+    EXPECT_EQ(testutil::ListFolder(dir.path()), std::vector<std::string>{"view.png"});
+}
+
+TEST(ImageAdapter, SavedPictureReportsAFullDisk) {
+    // The codecs' own file writes report success on a full disk.
+    const std::vector<uint8_t> pixels(64 * 64 * 4, 0x80);
+    EXPECT_EQ(adapters::SaveBgraBottomUpAs("/dev/full", "png", pixels.data(), 64, 64), -1);
+    testutil::TempDir dir;
+    const std::string out = dir.File("picture");
+    EXPECT_EQ(adapters::SaveBgraBottomUpAs(out.c_str(), "png", pixels.data(), 64, 64), 0);
+    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", out), "PNG\n64x64\n");
+    EXPECT_EQ(adapters::SaveBgraBottomUpAs(out.c_str(), "nosuchformat", pixels.data(), 64, 64), -1);
+    EXPECT_TRUE(adapters::CanSaveImageFormat("PNG"));
+    EXPECT_FALSE(adapters::CanSaveImageFormat("nosuchformat"));
 }
 
 namespace {

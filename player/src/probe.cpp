@@ -26,7 +26,9 @@ int CMediaProbe::Run(bool isPhoto, const char* path, bool inspect) {
     m_nCameraType = opened ? CameraTypeOfTrailer(status, trailer) : int{kCalibNoPath};
     m_nWidth = 0;
     m_nHeight = 0;
-    if (m_pSizes != nullptr) m_pSizes->FrameSize(path, isPhoto, &m_nWidth, &m_nHeight);
+    // The size source reads the file opened here rather than opening it again.
+    if (m_pSizes != nullptr)
+        m_pSizes->FrameSize(path, isPhoto, opened ? &file : nullptr, &m_nWidth, &m_nHeight);
     m_nViewMode = m_nCameraType == 1 ? ViewHalfBall : ViewLittlePlanet;
     const bool isCamera = m_nCameraType == 1 || m_nCameraType == 2;
     if (inspect) {

@@ -201,17 +201,18 @@ int COpenglRender::InitShaders() {
         ReleaseContext();
         return -1;
     }
-    std::printf("Status: Using GL %s\n", reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    std::fprintf(stderr, "Status: Using GL %s\n",
+                 reinterpret_cast<const char*>(glGetString(GL_VERSION)));
     const GLenum err = glewInit();
     // Under an EGL integration GLEW reports "no GLX display" with every entry
     // point loaded.
     if (err != GLEW_OK && glCreateShader == nullptr) {
-        std::printf("Error: %s\n", reinterpret_cast<const char*>(glewGetErrorString(err)));
+        std::fprintf(stderr, "Error: %s\n", reinterpret_cast<const char*>(glewGetErrorString(err)));
         ReleaseContext();
         return -1;
     }
-    std::printf("Status: Using GLEW %s\n",
-                reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
+    std::fprintf(stderr, "Status: Using GLEW %s\n",
+                 reinterpret_cast<const char*>(glewGetString(GLEW_VERSION)));
     const bool stitch = m_nCameraType == 2 && m_bStitch;
     const char* sources[2] = {stitch ? kStitchVertex : kPlainVertex,
                               stitch ? kStitchFragment : kPlainFragment};
@@ -227,9 +228,9 @@ int COpenglRender::InitShaders() {
             char log[256] = {};
             glGetShaderInfoLog(s, 255, nullptr, log);
             if (k == 0)
-                std::printf("COpenglRender::InitShader[Vertex]:%s\n", log);
+                std::fprintf(stderr, "COpenglRender::InitShader[Vertex]:%s\n", log);
             else
-                std::printf("COpenglRender::InitShader[Fragment]:%s\n", log);
+                std::fprintf(stderr, "COpenglRender::InitShader[Fragment]:%s\n", log);
             ReleaseShaders();
             return -2;
         }
@@ -244,7 +245,7 @@ int COpenglRender::InitShaders() {
     if (linked != GL_TRUE) {
         char log[256] = {};
         glGetProgramInfoLog(program, 255, nullptr, log);
-        std::printf("COpenglRender::InitShaders[Program]:%s\n", log);
+        std::fprintf(stderr, "COpenglRender::InitShaders[Program]:%s\n", log);
         ReleaseShaders();
         return -2;
     }
@@ -311,7 +312,7 @@ int COpenglRender::LoadPhoto(const char* path) {
     m_nPhotoBytes = 0;
     PhotoBitmap bmp;
     if (m_hooks.loadPhoto == nullptr || m_hooks.loadPhoto(path, &bmp) != 0 || bmp.rows == nullptr) {
-        std::printf("load file[%s] failed.\n", path);
+        std::fprintf(stderr, "load file[%s] failed.\n", path);
         return -2;
     }
     m_bVideoFrames = 0;

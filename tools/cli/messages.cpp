@@ -94,7 +94,7 @@ std::string StitchMessage(int code, const std::string& input, const std::string&
                                   : "bad rotation, quality or output path";
         case kStitchNotTwoToOne:
             return "the dual-lens photo " + Name(input) + " is not twice as wide as high";
-        case 1014:  // the output names the input
+        case kStitchOutputIsInput:
             return "output is the input: " + Name(output);
         case kJpegNoMemory:
             return "out of memory while stitching " + Name(input);
