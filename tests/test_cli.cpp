@@ -40,6 +40,7 @@ TEST(CliInfo, PrintsOneBlockPerFileInOrder) {
                          s.singlePhoto +
                          "\ncamera_type: 1\nframe: 1920x1080\ncalibration: 1\n"
                          "lens_circle: 960 540 530.0000\nspherical: 0\nprobe: 0\n"
+                         "note: calibration 1: calibration read; a new lens circle, not an error\n"
                          // The process-wide circle carries over: the same file again is unchanged.
                          "file: " +
                          s.singlePhoto +
@@ -71,7 +72,8 @@ TEST(CliInfo, VideosRefusalsAndExitStatus) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out,
               "file: /nonexistent/file.mp4\ncamera_type: 1000\nframe: 0x0\n"
-              "calibration: none\nspherical: 0\nprobe: 1\n");
+              "calibration: none\nspherical: 0\nprobe: 1\n"
+              "note: probe 1: the picture size cannot be read\n");
     EXPECT_EQ(Cli({"info"}).status, 2);
     EXPECT_EQ(Cli({"info", s.dualPhoto, "--frame", "12"}).status, 2);
     EXPECT_EQ(Cli({"nosuchverb"}).status, 2);
@@ -135,7 +137,8 @@ TEST(CliInfo, DamagedSampleTableIsAnsweredAtOnce) {
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "file: " + file +
                          "\ncamera_type: 1000\nframe: 0x0\ncalibration: none\n"
-                         "spherical: 1\nprobe: 1\n");
+                         "spherical: 1\nprobe: 1\n"
+                         "note: probe 1: the picture size cannot be read\n");
 }
 
 namespace {

@@ -240,3 +240,25 @@ TEST(Interrupt, ASignalMidMergeRemovesTheListAndTheOutput) {
     EXPECT_TRUE(ListFolder(tmp.path()).empty());
     EXPECT_TRUE(Leftovers(dir.path(), {"part.mp4"}).empty());
 }
+
+TEST(Info, NumbersThatAreEasilyMisreadComeWithWordsAndHelpIsAnAnswer) {
+    const testutil::SampleFiles& s = testutil::Samples();
+    int status = 0;
+    std::string out = testutil::RunCli({"info", s.wideVideo}, &status);
+    EXPECT_TRUE(Contains(out,
+                         "note: calibration 1014: a dual-lens picture must be twice as wide "
+                         "as high\n"))
+        << out;
+    EXPECT_TRUE(Contains(out, "note: probe -2: a video wider than 1920 pixels is not shown\n"))
+        << out;
+    out = testutil::RunCli({"info", s.plainPhoto}, &status);
+    EXPECT_TRUE(Contains(out,
+                         "note: probe 1: a photo without calibration is shown only when "
+                         "twice as wide as high\n"))
+        << out;
+    out = testutil::RunCli({"info", s.dualPhoto}, &status);
+    EXPECT_FALSE(Contains(out, "note:")) << out;  // nothing to explain
+    out = testutil::RunCli({"info", "--help"}, &status);
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(Contains(out, "usage: orbivue-cli info")) << out;
+}

@@ -41,6 +41,22 @@ bool WriteMeshes(const std::string& path, const float* a, const float* b) {
     return ok && target.Commit();
 }
 
+// Why the probe did not accept a file, in words.
+std::string ProbeMeaning(int result, const CMediaProbe& probe, bool isPhoto) {
+    if (result == kProbeTooWide) return "a video wider than 1920 pixels is not shown";
+    if (result == kProbeNoMemory) return "out of memory";
+    if (probe.m_nCameraType == 1 || probe.m_nCameraType == 2) {
+        return "the camera's calibration cannot be used";
+    }
+    if (probe.m_nWidth <= 0 || probe.m_nHeight <= 0) return "the picture size cannot be read";
+    return isPhoto ? "a photo without calibration is shown only when twice as wide as high"
+                   : "a video without calibration is shown only when it declares itself "
+                     "spherical";
+}
+
+const char kUsage[] =
+    "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] [--mesh OUT]\n";
+
 }  // namespace
 
 int RunInfo(const std::vector<std::string>& args) {
@@ -51,7 +67,10 @@ int RunInfo(const std::vector<std::string>& args) {
     std::string meshOut;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        if (a == "--photo") {
+        if (a == "--help" || a == "-h") {
+            std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--photo") {
             kind = Kind::Photo;
         } else if (a == "--video") {
             kind = Kind::Video;
@@ -73,9 +92,7 @@ int RunInfo(const std::vector<std::string>& args) {
         }
     }
     if (files.empty()) {
-        std::fprintf(stderr,
-                     "usage: orbivue-cli info FILE... [--photo|--video] [--frame WxH] "
-                     "[--mesh OUT]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
 
@@ -108,6 +125,15 @@ int RunInfo(const std::vector<std::string>& args) {
         }
         std::printf("spherical: %d\n", probe.m_nSpherical);
         std::printf("probe: %d\n", result);
+        // Words where a number is easily misread.
+        if ((cameraType == 1 || cameraType == 2) && (calib == 1 || calib >= 1000)) {
+            std::printf("note: calibration %d: %s%s\n", calib, CalibMeaning(calib).c_str(),
+                        calib == 1 ? ", not an error" : "");
+        }
+        if (result != 0) {
+            std::printf("note: probe %d: %s\n", result,
+                        ProbeMeaning(result, probe, isPhoto).c_str());
+        }
         std::fflush(stdout);
         if (result != 0) allShown = false;
         lastHasMesh = (cameraType == 1 || cameraType == 2) && calib >= 0 && calib < 1000;

@@ -1,6 +1,7 @@
 // orbivue-cli: the command-line front of Orbivue's camera-file handling.
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -38,12 +39,15 @@ int main(int argc, char** argv) {
     }
     const std::string verb = argv[1];
     std::vector<std::string> args(argv + 2, argv + argc);
+    // Nothing of these two needs undoing: a signal ends them at once.
+    const InterruptAction endAtOnce([] { std::_Exit(128 + InterruptSignal()); });
     if (verb == "info") return RunInfo(args);
+    if (verb == "render") return RunRender(args);
+    const InterruptAction unwind(nullptr);
     if (verb == "stitch") return ExitStatusAfter(RunStitch(args));
     if (verb == "remux") return ExitStatusAfter(RunRemux(args));
     if (verb == "convert") return ExitStatusAfter(RunConvert(args));
     if (verb == "merge") return ExitStatusAfter(RunMerge(args));
-    if (verb == "render") return RunRender(args);
     if (verb == "--help" || verb == "-h" || verb == "help") {
         PrintUsage(stdout);
         return 0;
