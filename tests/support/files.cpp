@@ -49,7 +49,8 @@ Bytes ReadFile(const std::string& path) {
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");
     if (f == nullptr) return false;
-    const bool whole = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    const bool whole =
+        bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && whole;
 }
 
