@@ -65,6 +65,7 @@ InterruptAction::~InterruptAction() {
 int ExitStatusAfter(int status) {
     const int sig = g_signal.load();
     if (sig == 0) return status;
-    std::fprintf(stderr, "orbivue-cli: interrupted; nothing was left behind\n");
+    std::fprintf(stderr, status == 0 ? "orbivue-cli: interrupted after the work was complete\n"
+                                     : "orbivue-cli: interrupted; nothing was left behind\n");
     return 128 + sig;
 }
