@@ -490,3 +490,45 @@ TEST(Render, LayerStripsShowTheLensTable) {
         EXPECT_GE(psnr, 25.0) << s.totalShift << (s.flip ? " flipped" : "");
     }
 }
+
+TEST(Render, TwoRenderersOnOneThreadEachDrawTheirOwnPicture) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+    const auto& s = testutil::Samples();
+    testutil::TempDir dir;
+    // The same photo on the flat view in two windows; the second is set up
+    // after the first, so its context is the current one when the first draws.
+    Scene a, b;
+    ASSERT_TRUE(a.Open(s.plainPano, 320, 160));
+    ASSERT_EQ(a.renderer->InitShaders(), 0);
+    a.renderer->SelectView(ViewFlat);
+    a.renderer->RequestSnapshot(dir.File("a0.png"));
+    a.renderer->Draw(nullptr);
+    const Saved alone = LastSaved();
+    ASSERT_TRUE(b.Open(s.dualPhoto, 200, 100));
+    ASSERT_EQ(b.renderer->InitShaders(), 0);
+    b.renderer->SelectView(ViewFlat);
+    b.renderer->Draw(nullptr);
+    a.renderer->RequestSnapshot(dir.File("a1.png"));
+    a.renderer->Draw(nullptr);
+    const Saved again = LastSaved();
+    ASSERT_EQ(again.width, 320);
+    ASSERT_EQ(again.height, 160);
+    EXPECT_EQ(again.bgra, alone.bgra) << "the first renderer drew into the second's context";
+    // Releasing the first leaves the second drawing.
+    a.renderer->ReleaseShaders();
+    b.renderer->RequestSnapshot(dir.File("b.png"));
+    b.renderer->Draw(nullptr);
+    EXPECT_EQ(LastSaved().width, 200);
+}
+
+TEST(Render, TheVersionProbeNeedsNoWindow) {
+    if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+    Posted posted;
+    // Window 0 and a window id that does not exist: the probe uses a hidden
+    // window of its own, and an X error is answered, not fatal.
+    COpenglRender none(0, &posted, RenderHooks{});
+    EXPECT_GE(none.m_nGLMajor, 2);
+    COpenglRender bad(0x7fffff0, &posted, RenderHooks{});
+    EXPECT_GE(bad.m_nGLMajor, 2);
+    EXPECT_NE(bad.InitShaders(), 0);
+}

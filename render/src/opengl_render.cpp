@@ -125,9 +125,19 @@ struct GlxState {
         context = glXCreateNewContext(display, chosen, GLX_RGBA_TYPE, nullptr, True);
         return context != nullptr && glXMakeCurrent(display, win, context);
     }
+    // Several renderers may draw on one thread (the window thread holds the
+    // photo's context and, later, a preview's): each makes its own context
+    // current before it touches GL.
+    bool MakeCurrent() {
+        if (display == nullptr || context == nullptr) return false;
+        return glXGetCurrentContext() == context || glXMakeCurrent(display, window, context);
+    }
     void Close() {
         if (display) {
-            glXMakeCurrent(display, None, nullptr);
+            // Only this context is let go: another renderer's may be current.
+            if (context != nullptr && glXGetCurrentContext() == context) {
+                glXMakeCurrent(display, None, nullptr);
+            }
             if (context) glXDestroyContext(display, context);
             XCloseDisplay(display);
         }
@@ -137,14 +147,66 @@ struct GlxState {
     void Swap() { glXSwapBuffers(display, window); }
 };
 
+namespace {
+
+// The last X error, kept instead of letting Xlib end the process: a bad
+// window id then fails the call that used it. Written and read under Xlib's
+// own display lock.
+int g_lastXError = 0;
+int KeepXError(Display*, XErrorEvent* e) {
+    g_lastXError = e->error_code;
+    return 0;
+}
+
+// The OpenGL major version, probed once per process with a short-lived context
+// on a hidden window of its own display connection.
+int ProbeGLMajor() {
+    static const int major = [] {
+        XSetErrorHandler(KeepXError);
+        Display* d = XOpenDisplay(nullptr);
+        if (d == nullptr) return 0;
+        int result = 0;
+        const int wanted[] = {GLX_X_RENDERABLE,
+                              True,
+                              GLX_DRAWABLE_TYPE,
+                              GLX_WINDOW_BIT,
+                              GLX_RENDER_TYPE,
+                              GLX_RGBA_BIT,
+                              GLX_DOUBLEBUFFER,
+                              True,
+                              None};
+        int count = 0;
+        GLXFBConfig* configs = glXChooseFBConfig(d, DefaultScreen(d), wanted, &count);
+        XVisualInfo* vi = count > 0 ? glXGetVisualFromFBConfig(d, configs[0]) : nullptr;
+        if (vi != nullptr) {
+            XSetWindowAttributes attrs{};
+            attrs.colormap = XCreateColormap(d, RootWindow(d, vi->screen), vi->visual, AllocNone);
+            const Window hidden =
+                XCreateWindow(d, RootWindow(d, vi->screen), 0, 0, 16, 16, 0, vi->depth, InputOutput,
+                              vi->visual, CWColormap, &attrs);
+            const GLXContext c = glXCreateNewContext(d, configs[0], GLX_RGBA_TYPE, nullptr, True);
+            if (c != nullptr && glXMakeCurrent(d, hidden, c)) {
+                const char* v = reinterpret_cast<const char*>(glGetString(GL_VERSION));
+                result = v && *v >= '0' && *v <= '9' ? *v - '0' : 0;
+                glXMakeCurrent(d, None, nullptr);
+            }
+            if (c != nullptr) glXDestroyContext(d, c);
+            XDestroyWindow(d, hidden);
+            XFreeColormap(d, attrs.colormap);
+            XFree(vi);
+        }
+        if (configs) XFree(configs);
+        XCloseDisplay(d);
+        return result;
+    }();
+    return major;
+}
+
+}  // namespace
+
 COpenglRender::COpenglRender(unsigned long window, IRenderNotify* notify, const RenderHooks& hooks)
     : m_hWnd(window), m_notify(notify), m_hooks(hooks) {
-    GlxState probe;
-    if (probe.Open(window)) {
-        const char* version = reinterpret_cast<const char*>(glGetString(GL_VERSION));
-        m_nGLMajor = version && *version >= '0' && *version <= '9' ? *version - '0' : 0;
-    }
-    probe.Close();
+    m_nGLMajor = ProbeGLMajor();
     int w = 0, h = 0;
     WindowSize(&w, &h);
     CreateModels(m_pModels, static_cast<float>(std::sqrt(double(w) * w + double(h) * h)));
@@ -264,7 +326,7 @@ int COpenglRender::InitShaders() {
 }
 
 void COpenglRender::ReleaseShaders() {
-    if (m_glx) {
+    if (m_glx && m_glx->MakeCurrent()) {
         if (m_nProgram != -1) {
             const GLuint p = static_cast<GLuint>(m_nProgram);
             if (m_nVertexShader != -1) glDetachShader(p, static_cast<GLuint>(m_nVertexShader));
@@ -398,7 +460,7 @@ void COpenglRender::Matrices() {
 }
 
 void COpenglRender::Draw(const uint8_t* pixels) {
-    if (m_nGLMajor < 2 || !m_bInitialised) return;
+    if (m_nGLMajor < 2 || !m_bInitialised || !m_glx->MakeCurrent()) return;
     int w = 0, h = 0;
     if (!WindowSize(&w, &h)) return;
     glClearColor(0, 0, 0, 0);
