@@ -79,6 +79,25 @@ const float kQuadPositions[12] = {-1, -1, 0, 1, -1, 0, -1, 1, 0, 1, 1, 0};
 const float kQuadUV[8] = {1, 1, 0, 1, 1, 0, 0, 0};
 const uint16_t kQuadIndices[6] = {0, 1, 2, 1, 3, 2};
 
+// The framebuffer every renderer asks for: double-buffered RGBA with depth.
+const int kFbAttributes[] = {GLX_X_RENDERABLE,
+                             True,
+                             GLX_DRAWABLE_TYPE,
+                             GLX_WINDOW_BIT,
+                             GLX_RENDER_TYPE,
+                             GLX_RGBA_BIT,
+                             GLX_DOUBLEBUFFER,
+                             True,
+                             GLX_RED_SIZE,
+                             8,
+                             GLX_GREEN_SIZE,
+                             8,
+                             GLX_BLUE_SIZE,
+                             8,
+                             GLX_DEPTH_SIZE,
+                             16,
+                             None};
+
 }  // namespace
 
 // One display connection per drawing thread, with the context made on it.
@@ -93,26 +112,10 @@ struct GlxState {
         window = win;
         XWindowAttributes attr;
         if (XGetWindowAttributes(display, win, &attr) == 0) return false;
-        const int wanted[] = {GLX_X_RENDERABLE,
-                              True,
-                              GLX_DRAWABLE_TYPE,
-                              GLX_WINDOW_BIT,
-                              GLX_RENDER_TYPE,
-                              GLX_RGBA_BIT,
-                              GLX_DOUBLEBUFFER,
-                              True,
-                              GLX_RED_SIZE,
-                              8,
-                              GLX_GREEN_SIZE,
-                              8,
-                              GLX_BLUE_SIZE,
-                              8,
-                              GLX_DEPTH_SIZE,
-                              16,
-                              None};
+
         int count = 0;
         GLXFBConfig* configs =
-            glXChooseFBConfig(display, XScreenNumberOfScreen(attr.screen), wanted, &count);
+            glXChooseFBConfig(display, XScreenNumberOfScreen(attr.screen), kFbAttributes, &count);
         GLXFBConfig chosen = nullptr;
         // The configuration must match the window's visual.
         for (int i = 0; i < count && chosen == nullptr; ++i) {
@@ -166,17 +169,9 @@ int ProbeGLMajor() {
         Display* d = XOpenDisplay(nullptr);
         if (d == nullptr) return 0;
         int result = 0;
-        const int wanted[] = {GLX_X_RENDERABLE,
-                              True,
-                              GLX_DRAWABLE_TYPE,
-                              GLX_WINDOW_BIT,
-                              GLX_RENDER_TYPE,
-                              GLX_RGBA_BIT,
-                              GLX_DOUBLEBUFFER,
-                              True,
-                              None};
+
         int count = 0;
-        GLXFBConfig* configs = glXChooseFBConfig(d, DefaultScreen(d), wanted, &count);
+        GLXFBConfig* configs = glXChooseFBConfig(d, DefaultScreen(d), kFbAttributes, &count);
         XVisualInfo* vi = count > 0 ? glXGetVisualFromFBConfig(d, configs[0]) : nullptr;
         if (vi != nullptr) {
             XSetWindowAttributes attrs{};
