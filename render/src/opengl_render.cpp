@@ -163,7 +163,7 @@ int KeepXError(Display*, XErrorEvent* e) {
 
 // The OpenGL major version, probed once per process with a short-lived context
 // on a hidden window of its own display connection.
-int ProbeGLMajor() {
+int ProbeGLMajorOnce() {
     static const int major = [] {
         XSetErrorHandler(KeepXError);
         Display* d = XOpenDisplay(nullptr);
@@ -199,9 +199,13 @@ int ProbeGLMajor() {
 
 }  // namespace
 
+int ProbeGLMajorVersion() {
+    return ProbeGLMajorOnce();
+}
+
 COpenglRender::COpenglRender(unsigned long window, IRenderNotify* notify, const RenderHooks& hooks)
     : m_hWnd(window), m_notify(notify), m_hooks(hooks) {
-    m_nGLMajor = ProbeGLMajor();
+    m_nGLMajor = ProbeGLMajorOnce();
     int w = 0, h = 0;
     WindowSize(&w, &h);
     CreateModels(m_pModels, static_cast<float>(std::sqrt(double(w) * w + double(h) * h)));
@@ -476,8 +480,23 @@ void COpenglRender::Draw(const uint8_t* pixels) {
         }
     }
     glUseProgram(static_cast<GLuint>(m_nProgram));
+    // The user's input since the last frame: view and mirror first, so that
+    // turning and zooming reach the model that is drawn.
+    const ViewInputBatch input = m_input.Take();
+    if (input.hasFlip) SetFlip(input.flip);
+    if (input.hasView) {
+        if (input.view < 0)
+            m_nBoundView = -1;
+        else
+            SelectView(input.view);
+    }
     BindView();
+    const bool modelView = m_nBoundView >= 0 && m_nBoundView < kModelSlots;
+    CShapeModel* const model = modelView ? m_pCurModel : nullptr;
+    ApplyViewInput(input, model, m_nBoundView,
+                   static_cast<float>(std::sqrt(double(w) * w + double(h) * h)));
     Matrices();
+    m_input.Publish(model != nullptr ? model->m_fFov : m_fDefaultFov, ModelMoving(model));
     const int view = m_nBoundView;
     if (view == ViewInDome) {
         const int y = m_bFlip ? 0 : -h;

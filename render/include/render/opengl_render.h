@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "render/view_input.h"
 #include "render/views.h"
 
 class CShapeModel;
@@ -53,6 +54,10 @@ struct RenderHooks {
 
 struct GlxState;  // the drawing thread's display connection and context
 
+// The OpenGL major version of this display, probed once per process with a
+// short-lived context on a hidden window; 0 without a display.
+int ProbeGLMajorVersion();
+
 class COpenglRender {
   public:
     // window: X11 window id. Probes the GL version with a short-lived context.
@@ -61,6 +66,9 @@ class COpenglRender {
     COpenglRender(const COpenglRender&) = delete;
     COpenglRender& operator=(const COpenglRender&) = delete;
 
+    // SetSource, SelectView and SetFlip change the models directly: call them
+    // only while no other thread draws (before playback starts, or on the
+    // thread that draws). Input while a video plays goes through m_input.
     void SetSource(int cameraType, int frameWidth, int frameHeight, const float* tableA,
                    const float* tableB);
     // 0 ready, 1 OpenGL below 2, -1 GLEW failed, -2 a shader or the program
@@ -82,6 +90,10 @@ class COpenglRender {
     // -5 it failed otherwise. On a failure nothing is kept.
     int StartRecording(const char* sourcePath, const char* outputPath, int value);
     void StopRecording();
+
+    // View input from any thread; the drawing thread takes it at the start of
+    // every Draw, before the view is bound and the matrices are made.
+    CViewInput m_input;
 
     // Members read by the engine, navigation and tests.
     int32_t m_nCameraType = 0;
