@@ -309,13 +309,17 @@ int64_t CPlayerEngine::GetLength() const {
 
 void CPlayerEngine::Redraw() {
     if (m_pRender == nullptr || !m_bPhotoMode) return;
+    const int32_t w = m_pRender->m_nDrawnWidth, h = m_pRender->m_nDrawnHeight;
     if (m_pRender->m_nGLMajor >= 2) m_pRender->Draw(nullptr);
-    m_bInvalid = false;
+    // The GL driver learns a new window size only after a frame at it: a
+    // resized window is drawn once more.
+    m_bInvalid = m_pRender->m_nDrawnWidth != w || m_pRender->m_nDrawnHeight != h;
 }
 
 bool CPlayerEngine::NeedsRedraw() const {
     if (m_pRender == nullptr || !m_bPhotoMode) return false;
-    return m_bInvalid || m_pRender->m_input.HasPending() || m_pRender->m_input.Moving();
+    return m_bInvalid || m_pRender->m_input.HasPending() || m_pRender->m_input.Moving() ||
+           m_pRender->WindowChanged();
 }
 
 void CPlayerEngine::ResetView() {

@@ -462,6 +462,8 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     if (m_nGLMajor < 2 || !m_bInitialised || !m_glx->MakeCurrent()) return;
     int w = 0, h = 0;
     if (!WindowSize(&w, &h)) return;
+    m_nDrawnWidth = w;
+    m_nDrawnHeight = h;
     glClearColor(0, 0, 0, 0);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glEnable(GL_TEXTURE_2D);
@@ -517,6 +519,11 @@ void COpenglRender::Draw(const uint8_t* pixels) {
     ReadBack(w, h);
     m_glx->Swap();
     glFinish();
+}
+
+bool COpenglRender::WindowChanged() const {
+    int w = 0, h = 0;
+    return WindowSize(&w, &h) && (w != m_nDrawnWidth || h != m_nDrawnHeight);
 }
 
 void COpenglRender::ReadBack(int w, int h) {

@@ -63,7 +63,8 @@ constexpr uint16_t kLanguageChinese = 2052;  // Chinese (Simplified, China)
     X(kStrRecordingSavedIn, 501)       \
     X(kStrFileOpenFailed, 502)         \
     X(kStrButtonOk, 503)               \
-    X(kStrButtonCancel, 504)
+    X(kStrButtonCancel, 504)           \
+    X(kStrLanguageAtNextStart, 505)
 
 #define ORBIVUE_STRING_ID_CONSTANT(name, number) constexpr int name = number;
 ORBIVUE_STRING_IDS(ORBIVUE_STRING_ID_CONSTANT)

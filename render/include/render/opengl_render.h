@@ -80,6 +80,8 @@ class COpenglRender {
     // 0, -1 no path, -2 not loaded, -3 no memory.
     int LoadPhoto(const char* path);
     void Draw(const uint8_t* pixels);
+    // The drawing thread: the window's size differs from the last drawn one.
+    bool WindowChanged() const;
     // Window thread: the next drawn frame is saved to path.
     void RequestSnapshot(const std::string& path);
     // Window thread: hands every drawn frame (every second one when the
@@ -124,6 +126,8 @@ class COpenglRender {
     int32_t m_bTextureDirty = 0;
     // The last viewport set, for tests: x, y, width, height.
     int32_t m_viewport[4] = {};
+    // The window size of the last Draw (drawing thread).
+    int32_t m_nDrawnWidth = 0, m_nDrawnHeight = 0;
 
   private:
     void BindView();
