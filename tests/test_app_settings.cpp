@@ -23,36 +23,14 @@
 #include "app/settings.h"
 #include "app/strings.h"
 #include "support/files.h"
+#include "support/qt_app.h"
 
 namespace {
 
 using testutil::Bytes;
 
-// The one application object of the test program: made on first use, on the
-// offscreen platform, and deleted after the last test.
-class QtApplication : public ::testing::Environment {
-  public:
-    static QApplication* Get() {
-        if (QCoreApplication::instance() != nullptr)
-            return qobject_cast<QApplication*>(QCoreApplication::instance());
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        // Qt sets the C locale from the environment; the other tests keep theirs.
-        const std::string locale = std::setlocale(LC_ALL, nullptr);
-        static int argc = 1;
-        static char name[] = "orbivue_tests";
-        static char* argv[] = {name, nullptr};
-        owned_ = new QApplication(argc, argv);
-        std::setlocale(LC_ALL, locale.c_str());
-        return owned_;
-    }
-    void TearDown() override {
-        delete owned_;
-        owned_ = nullptr;
-    }
+using testutil::QtApplication;
 
-  private:
-    static inline QApplication* owned_ = nullptr;
-};
 [[maybe_unused]] ::testing::Environment* const kQtApplication =
     ::testing::AddGlobalTestEnvironment(new QtApplication);
 

@@ -2,15 +2,19 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTimerEvent>
+#include <QUrl>
 #include <QWindow>
 
 #include <cstdio>
@@ -62,7 +66,8 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     setMinimumSize(kMinWidth, kMinHeight);
     resize(kMinWidth, kMinHeight);
     setMouseTracking(true);
-    setAcceptDrops(false);
+    // Files can be dropped anywhere, also while the video area is hidden.
+    setAcceptDrops(true);
     QPalette p = palette();
     p.setColor(QPalette::Window, QColor(0x1e, 0x1e, 0x1e));
     setPalette(p);
@@ -329,6 +334,20 @@ void CVideoPlayerDlg::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
+void CVideoPlayerDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void CVideoPlayerDlg::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (!url.isLocalFile()) continue;
+        m_strDropped = url.toLocalFile();  // the first file only, whole
+        event->acceptProposedAction();
+        PostMessage(this, WM_DROP_FILE);
+        return;
+    }
+}
+
 void CVideoPlayerDlg::closeEvent(QCloseEvent* event) {
     // A recording must be finished before the loop ends: stop it now.
     StopRecording();
@@ -353,7 +372,8 @@ void CVideoPlayerDlg::OnMessage(int message, intptr_t wParam, intptr_t lParam, u
             PlayPause();
             break;
         case WM_DROP_FILE: {
-            const QString path = m_pVideo->TakeDroppedPath();
+            QString path = m_pVideo->TakeDroppedPath();
+            if (path.isEmpty()) std::swap(path, m_strDropped);
             if (path.isEmpty()) break;
             SendMessage(this, WM_PLAYER_EVENT, kEventStop, kStopAsked);
             m_strCurrentPath = path;

@@ -35,6 +35,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void OpenPath(const QString& path);
     // The message hub: every private message lands here.
     void OnMessage(int message, intptr_t wParam, intptr_t lParam, uint32_t tag = 0);
+    // What each of the window's timers does when it fires.
+    void OnTimer(int id);
 
     // "h:mm:ss" with at least two digits each: 01:02:05, 100:00:00.
     static QString FormatHms(int64_t milliseconds);
@@ -76,6 +78,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
   private:
@@ -93,7 +97,6 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void PlaceFloatBar();
     void StartTimer(int id, int milliseconds);
     void StopTimer(int id);
-    void OnTimer(int id);
     bool Message(int stringId, MessageButtons buttons = kMessageOk);
 
     void OpenByDialog();
@@ -114,6 +117,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     CFloatBar* m_pFloat = nullptr;
     CVideoControl* m_pVideo = nullptr;
     QLabel* m_pFallback = nullptr;  // the photo without OpenGL 2
+    QString m_strDropped;           // a file dropped on the window, not the video area
     std::map<int, QBasicTimer> m_timers;
 
     std::mutex m_positionMutex;  // guards m_nPosition and m_bPositionFrozen
