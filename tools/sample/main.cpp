@@ -16,8 +16,9 @@ const char kUsage[] =
     "usage: orbivue-sample OUT --camera 0|1|2 [--photo|--video] [--size WxH]\n"
     "  [--layout app1|app0|after|noexif|noapp1] [--place moov|trak|udat|mdia|none]\n"
     "  [--spherical] [--audio] [--seconds S] [--fps N]\n"
-    "  [--render [--panorama PATH]]  photo of camera 1|2: the panorama (default the earth)\n"
-    "                                 seen through the lenses instead of a test pattern\n"
+    "  [--render [--panorama PATH]]  photo or video of camera 1|2: the panorama (default the\n"
+    "                                 earth) seen through the lenses; a video turns the view\n"
+    "                                 slowly and defaults to 30 fps\n"
     "  single lens: [--cx F --cy F --r F]\n"
     "  dual lens:   [--fov F --model N --cx1 F --cy1 F --r1 F --cx2 F --cy2 F --r2 F\n"
     "                --base F --lines N --line X0 Y0 X1 Y1 U0 V0 U1 V1 (repeatable) --long]\n"
@@ -87,7 +88,7 @@ int Run(int argc, char** argv) {
     sample::JpegLayout layout = sample::JpegLayout::App1First;
     bool layoutGiven = false;
     sample::Mp4Options mp4;
-    bool placeGiven = false;
+    bool placeGiven = false, fpsGiven = false;
     sample::SingleLensValues single;
     sample::DualLensValues dual;
     bool singleGiven = false, dualGiven = false;
@@ -181,6 +182,7 @@ int Run(int argc, char** argv) {
             bool unused = false;
             ok = floatOpt(f, unused) && f >= 1 && f <= 120 && f == std::floor(f);
             mp4.fps = static_cast<int>(f);
+            fpsGiven = true;
         } else if (a == "--cx") {
             ok = floatOpt(single.cx, singleGiven);
         } else if (a == "--cy") {
@@ -275,15 +277,17 @@ int Run(int argc, char** argv) {
     if (dualGiven && camera != 2) return Fail("dual lens options apply to --camera 2");
     const bool photo = photoFlag || (!videoFlag && EndsWithJpg(out));
     if (panoramaGiven && !render) return Fail("--panorama needs --render");
-    if (render && (camera == 0 || !photo)) return Fail("--render makes photos of camera 1 or 2");
+    if (render && camera == 0) return Fail("--render draws the pictures of camera 1 or 2");
     if (width == 0) {
         width = 1920;
         height = camera == 1 ? 1080 : 960;
         // The stitch takes a single-lens photo for a 4:3 picture.
-        if (render && camera == 1) width = 1440;
+        if (render && photo && camera == 1) width = 1440;
     }
     if (render && camera == 2 && (width % 2 || height * 2 != width))
-        return Fail("a rendered dual-lens photo needs an even width and a 2:1 size");
+        return Fail("a rendered dual-lens picture needs an even width and a 2:1 size");
+    // A rendered video is meant to be watched: smooth motion unless asked otherwise.
+    if (render && !photo && !fpsGiven) mp4.fps = 30;
 
     std::vector<uint8_t> trailer;
     if (camera != 0) {
@@ -328,6 +332,7 @@ int Run(int argc, char** argv) {
         mp4.cameraType = static_cast<int>(camera);
         mp4.dual = dual;
         mp4.single = single;
+        mp4.panorama = renderOpt.panorama;
         rc = sample::WriteMp4(out, trailer, mp4);
     }
     switch (rc) {

@@ -270,6 +270,13 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
                                 : opt.cameraType == 1 ? EncodeSingleLensRecord(opt.single)
                                                       : std::vector<uint8_t>();
     lens.insert(lens.end(), opt.panorama.begin(), opt.panorama.end());
+    // A panorama replaced under the same name must not bring back the old video.
+    std::error_code ec;
+    const fs::path pano = opt.panorama.empty() ? fs::path(kEarthPanorama) : fs::path(opt.panorama);
+    const std::string stamp =
+        std::to_string(fs::file_size(pano, ec)) + "@" +
+        std::to_string(fs::last_write_time(pano, ec).time_since_epoch().count());
+    lens.insert(lens.end(), stamp.begin(), stamp.end());
     char key[160];
     std::snprintf(key, sizeof key, "video-c%d-%dx%d-%gs-%d%s-%016llx-%016llx.mp4", opt.cameraType,
                   opt.width, opt.height, opt.seconds, opt.fps, opt.audio ? "-a" : "",
