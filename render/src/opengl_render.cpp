@@ -509,6 +509,11 @@ void COpenglRender::Draw(const uint8_t* pixels) {
         const int side = w >= h ? w : h;
         glViewport(x, y, side, side);
         m_viewport[0] = x, m_viewport[1] = y, m_viewport[2] = side, m_viewport[3] = side;
+    } else {
+        // The flat frame fills the window, whatever size it had when the
+        // context was made.
+        glViewport(0, 0, w, h);
+        m_viewport[0] = 0, m_viewport[1] = 0, m_viewport[2] = w, m_viewport[3] = h;
     }
     glEnable(GL_CULL_FACE);
     glCullFace(GL_FRONT);

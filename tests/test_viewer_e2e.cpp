@@ -1,0 +1,314 @@
+// The viewer as a person uses it, under Xvfb: `orbivue FILE` is started, the
+// video area is driven with xdotool (press, move, release, wheel), the screen
+// is grabbed, and the video area is compared with `orbivue-cli render` of the
+// view the input should have made. Skipped without a display.
+//
+// ORBIVUE_E2E_SHOTS=DIR keeps the screenshots there for a person to look at.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "player/probe.h"
+#include "render/models.h"
+#include "support/command.h"
+#include "support/files.h"
+#include "support/qt_app.h"
+#include "support/samples.h"
+
+#ifndef ORBIVUE_VIEWER
+#error "ORBIVUE_VIEWER names the viewer under test"
+#endif
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kAreaWidth = 1024, kAreaHeight = 512;  // the video area of a new window
+constexpr int kAreaTop = 30;
+
+bool HaveDisplay() {
+    return std::getenv("DISPLAY") != nullptr;
+}
+
+// The viewer in its own process, with a private home, settings and sound.
+class Viewer {
+  public:
+    Viewer(const testutil::TempDir& dir, const std::vector<std::string>& args,
+           uint16_t language = 1033) {
+        const std::string config = dir.File("config");
+        const std::string folder = config + "/Orbivue";
+        {
+            int ignored = 0;
+            testutil::RunCommand("mkdir -p " + testutil::ShellQuote(folder), &ignored);
+        }
+        const testutil::Bytes lang = {static_cast<uint8_t>(language & 0xFF),
+                                      static_cast<uint8_t>(language >> 8), 0, 0};
+        testutil::WriteBytes(folder + "/Language.ini", lang);
+        const std::string alsa = dir.File("asound.conf");
+        const std::string nullPcm = "pcm.!default { type null }\n";
+        testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end()));
+        const std::string home = dir.File("home");
+        {
+            int ignored = 0;
+            testutil::RunCommand("mkdir -p " + testutil::ShellQuote(home), &ignored);
+        }
+        const std::string log = dir.File("viewer.log");
+        m_pid = fork();
+        if (m_pid == 0) {
+            setenv("HOME", home.c_str(), 1);
+            setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+            setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
+            unsetenv("QT_QPA_PLATFORM");
+            if (freopen(log.c_str(), "w", stdout) == nullptr) _exit(126);
+            if (freopen(log.c_str(), "a", stderr) == nullptr) _exit(126);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(ORBIVUE_VIEWER));
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            execv(ORBIVUE_VIEWER, argv.data());
+            _exit(127);
+        }
+    }
+    ~Viewer() { Close(); }
+    // Waits for the window; false when it never came.
+    bool WaitForWindow() {
+        for (int i = 0; i < 150; ++i) {
+            int status = 0;
+            const std::string id =
+                testutil::RunCommand("xdotool search --name '^VideoPlayer$' 2>/dev/null", &status);
+            if (status == 0 && !id.empty()) {
+                m_window = id.substr(0, id.find('\n'));
+                return true;
+            }
+            if (!Running()) return false;
+            std::this_thread::sleep_for(100ms);
+        }
+        return false;
+    }
+    bool Running() {
+        int status = 0;
+        return m_pid > 0 && waitpid(m_pid, &status, WNOHANG) == 0;
+    }
+    // Ends the viewer through its close button's message path (SIGTERM as a
+    // fallback); returns its exit status, or -1 when it had to be killed.
+    int Close() {
+        if (m_pid <= 0) return 0;
+        kill(m_pid, SIGTERM);
+        int status = 0;
+        for (int i = 0; i < 50 && waitpid(m_pid, &status, WNOHANG) == 0; ++i)
+            std::this_thread::sleep_for(100ms);
+        if (waitpid(m_pid, &status, WNOHANG) == 0) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, &status, 0);
+            status = -1;
+        }
+        m_pid = -1;
+        return status;
+    }
+
+  private:
+    pid_t m_pid = -1;
+    std::string m_window;
+};
+
+void Xdotool(const std::string& args) {
+    int status = 0;
+    testutil::RunCommand("xdotool " + args, &status);
+    EXPECT_EQ(status, 0) << args;
+}
+
+// The screen's video area (the window sits at the origin without a window manager).
+QImage GrabArea(const std::string& png) {
+    int status = 0;
+    const char* display = std::getenv("DISPLAY");
+    testutil::RunCommand("ffmpeg -loglevel error -y -f x11grab -video_size 1280x1024 -i " +
+                             testutil::ShellQuote(display) + " -frames:v 1 " +
+                             testutil::ShellQuote(png),
+                         &status);
+    EXPECT_EQ(status, 0);
+    QImage screen(QString::fromStdString(png));
+    return screen.copy(0, kAreaTop, kAreaWidth, kAreaHeight).convertToFormat(QImage::Format_RGB32);
+}
+
+// Mean absolute difference per channel, 0 to 255.
+double Difference(const QImage& a, const QImage& b) {
+    if (a.size() != b.size()) return 255;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* p = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* q = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x)
+            sum += std::abs(qRed(p[x]) - qRed(q[x])) + std::abs(qGreen(p[x]) - qGreen(q[x])) +
+                   std::abs(qBlue(p[x]) - qBlue(q[x]));
+    }
+    return sum / (3.0 * a.width() * a.height());
+}
+
+double Brightness(const QImage& a) {
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* p = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) sum += qGray(p[x]);
+    }
+    return sum / (a.width() * a.height());
+}
+
+// `orbivue-cli render` of the same file and view at the video area's size.
+QImage Render(const testutil::TempDir& dir, const std::string& file, const std::string& name,
+              const std::vector<std::string>& view) {
+    std::vector<std::string> args = {"render", file, dir.File(name + ".png"), "--size", "1024x512"};
+    args.insert(args.end(), view.begin(), view.end());
+    int status = 0;
+    testutil::RunCli(args, &status);
+    EXPECT_EQ(status, 0) << name;
+    return QImage(QString::fromStdString(dir.File(name + ".png")))
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+// Waits until the video area shows a picture.
+QImage WaitForPicture(const std::string& png) {
+    QImage area;
+    for (int i = 0; i < 60; ++i) {
+        area = GrabArea(png);
+        if (Brightness(area) > 10) break;
+        std::this_thread::sleep_for(250ms);
+    }
+    return area;
+}
+
+void Keep(const std::string& png, const std::string& name) {
+    int ignored = 0;
+    if (const char* shots = std::getenv("ORBIVUE_E2E_SHOTS"))
+        testutil::RunCommand("mkdir -p " + testutil::ShellQuote(shots) + " && cp " +
+                                 testutil::ShellQuote(png) + " " +
+                                 testutil::ShellQuote(std::string(shots) + "/" + name + ".png"),
+                             &ignored);
+}
+
+// Turns by a slow drag of `pixels` to the right: 5-pixel steps 100 ms apart, so
+// each step is drawn before the next and the release throws nothing.
+void SlowDrag(int x, int y, int pixels) {
+    Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " mousedown 1");
+    std::this_thread::sleep_for(150ms);
+    for (int moved = 5; moved <= pixels; moved += 5) {
+        Xdotool("mousemove " + std::to_string(x + moved) + " " + std::to_string(y));
+        std::this_thread::sleep_for(100ms);
+    }
+    Xdotool("mouseup 1");
+    std::this_thread::sleep_for(500ms);
+}
+
+class ViewerE2E : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!HaveDisplay()) GTEST_SKIP() << "no X display";
+        ASSERT_NE(testutil::QtApplication::Get(), nullptr);  // for QImage's codecs
+    }
+    testutil::TempDir dir;
+};
+
+TEST_F(ViewerE2E, DragAndWheelTurnAndZoomTheLittlePlanet) {
+    const std::string photo = testutil::Samples().dualPhoto;
+    Viewer viewer(dir, {photo});
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    const QImage first = WaitForPicture(shot);
+    Keep(shot, "photo-opened");
+    const QImage expectedFirst = Render(dir, photo, "first", {});
+    EXPECT_LT(Difference(first, expectedFirst), 4.0) << "the photo opens on its first view";
+
+    // The little planet's starting angles, as a fresh model has them.
+    CMediaInfo sizes;
+    sizes.Load();
+    CMediaProbe probe(&sizes);
+    ASSERT_EQ(probe.Probe(true, photo.c_str()), 0);
+    CShapeModel* models[kModelSlots];
+    CreateModels(models, 0);
+    BuildModelsForSource(models, probe.m_nCameraType, probe.m_nWidth, probe.m_nHeight,
+                         probe.m_pMeshA, probe.m_pMeshB);
+    const float yaw0 = models[ViewLittlePlanet]->m_fYaw;
+    const float fov0 = models[ViewLittlePlanet]->m_fFov;
+    const float minFov = models[ViewLittlePlanet]->m_fMinFov;
+    DeleteModels(models);
+    ASSERT_GE(fov0 - 10, minFov) << "a wheel step toward a narrower view must be possible";
+
+    SlowDrag(400, 300, 100);
+    const QImage dragged = GrabArea(shot);
+    Keep(shot, "photo-dragged");
+    const double d = std::sqrt(double(kAreaWidth) * kAreaWidth + double(kAreaHeight) * kAreaHeight);
+    const double yaw = yaw0 - 600.0 * 100 / d;
+    const QImage expectedDrag =
+        Render(dir, photo, "dragged", {"--view", "2", "--yaw", std::to_string(yaw)});
+    EXPECT_LT(Difference(dragged, expectedDrag), 4.0) << "yaw " << yaw;
+    EXPECT_GT(Difference(dragged, expectedFirst), 8.0) << "the drag turned the view";
+
+    Xdotool("mousemove 500 300 click 4");  // one notch forward
+    std::this_thread::sleep_for(500ms);
+    const QImage zoomed = GrabArea(shot);
+    Keep(shot, "photo-zoomed");
+    const QImage expectedZoom =
+        Render(dir, photo, "zoomed",
+               {"--view", "2", "--yaw", std::to_string(yaw), "--fov", std::to_string(fov0 - 10)});
+    EXPECT_LT(Difference(zoomed, expectedZoom), 4.0) << "fov " << fov0 - 10;
+    EXPECT_GT(Difference(zoomed, dragged), 4.0) << "the wheel narrowed the view";
+    EXPECT_TRUE(viewer.Running());
+}
+
+TEST_F(ViewerE2E, TheFlatViewIgnoresDragAndWheelInChinese) {
+    const std::string photo = testutil::Samples().dualPhoto;
+    Viewer viewer(dir, {"--view", "6", photo}, 2052);
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    WaitForPicture(shot);
+    std::this_thread::sleep_for(300ms);
+    const QImage flat = GrabArea(shot);
+    Keep(shot, "flat-zh");
+    const QImage expected = Render(dir, photo, "flat", {"--view", "6"});
+    EXPECT_LT(Difference(flat, expected), 4.0);
+    SlowDrag(300, 300, 50);
+    Xdotool("click 4 click 5 click 5");
+    std::this_thread::sleep_for(500ms);
+    const QImage after = GrabArea(shot);
+    Keep(shot, "flat-zh-after");
+    EXPECT_LT(Difference(after, flat), 1.0) << "drag and wheel change nothing in view 6";
+}
+
+TEST_F(ViewerE2E, AVideoPlaysAndARefusedFileLeavesTheWindowUsable) {
+    const auto& s = testutil::Samples();
+    Viewer viewer(dir, {s.dualVideo});
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    const QImage playing = WaitForPicture(shot);
+    Keep(shot, "video-playing");
+    EXPECT_GT(Brightness(playing), 10) << "frames reach the window";
+    // The half-second sample ends; the window stays.
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_TRUE(viewer.Running());
+    EXPECT_EQ(viewer.Close(), 0) << "the viewer ends cleanly";
+
+    testutil::TempDir other;
+    Viewer refused(other, {s.plainPhoto}, 2052);
+    ASSERT_TRUE(refused.WaitForWindow());
+    std::this_thread::sleep_for(1500ms);
+    // The refusal's message box is up; the window is still there and answers.
+    EXPECT_TRUE(refused.Running());
+    GrabArea(shot);
+    Keep(shot, "refused-message-zh");
+    Xdotool("key Return");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(refused.Running());
+    GrabArea(shot);
+    Keep(shot, "refused");
+}
+
+}  // namespace
