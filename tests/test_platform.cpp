@@ -1,7 +1,7 @@
 // The platform layer: text conversion, 64-bit file reading, library loading.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>

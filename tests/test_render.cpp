@@ -171,8 +171,8 @@ TEST(Render, ViewportsOfEveryView) {
     single.renderer->SetFlip(true);
     single.renderer->m_nBoundView = -1;
     EXPECT_EQ(single.Viewport(4), (std::vector<int>{0, 0, 800, 900}));
-    // The flat view keeps the previous viewport.
-    EXPECT_EQ(single.Viewport(6), (std::vector<int>{0, 0, 800, 900}));
+    // The flat frame fills the window whatever view came before.
+    EXPECT_EQ(single.Viewport(6), (std::vector<int>{0, 0, 800, 450}));
 }
 
 TEST(Render, SnapshotHasTheWindowSizeAndRecordingHalvesFrames) {

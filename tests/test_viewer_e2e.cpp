@@ -63,6 +63,7 @@ class Viewer {
             testutil::RunCommand("mkdir -p " + testutil::ShellQuote(home), &ignored);
         }
         const std::string log = dir.File("viewer.log");
+        m_log = log;
         m_pid = fork();
         if (m_pid == 0) {
             setenv("HOME", home.c_str(), 1);
@@ -116,9 +117,17 @@ class Viewer {
         return status;
     }
 
+    // The viewer's output, for a failure's message.
+    std::string Log() const {
+        const testutil::Bytes bytes = testutil::ReadFile(m_log);
+        std::string text(bytes.begin(), bytes.end());
+        return text.size() > 3000 ? text.substr(text.size() - 3000) : text;
+    }
+
   private:
     pid_t m_pid = -1;
     std::string m_window;
+    std::string m_log;
 };
 
 void Xdotool(const std::string& args) {
@@ -285,15 +294,23 @@ TEST_F(ViewerE2E, TheFlatViewIgnoresDragAndWheelInChinese) {
 
 TEST_F(ViewerE2E, AVideoPlaysAndARefusedFileLeavesTheWindowUsable) {
     const auto& s = testutil::Samples();
-    Viewer viewer(dir, {s.dualVideo});
+    const std::string video = dir.File("turning.mp4");
+    int status = 0;
+    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
+                             " --camera 2 --video --render --seconds 3 --fps 25 --size 960x480",
+                         &status);
+    ASSERT_EQ(status, 0);
+    Viewer viewer(dir, {video});
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
     const QImage playing = WaitForPicture(shot);
     Keep(shot, "video-playing");
-    EXPECT_GT(Brightness(playing), 10) << "frames reach the window";
-    // The half-second sample ends; the window stays.
-    std::this_thread::sleep_for(1500ms);
+    EXPECT_GT(Brightness(playing), 40) << "frames reach the window\n" << viewer.Log();
+    // The sample ends; the window stays.
+    std::this_thread::sleep_for(3500ms);
     EXPECT_TRUE(viewer.Running());
+    const QImage ended = GrabArea(shot);
+    Keep(shot, "video-ended");
     EXPECT_EQ(viewer.Close(), 0) << "the viewer ends cleanly";
 
     testutil::TempDir other;

@@ -135,6 +135,11 @@ struct GlxState {
         if (display == nullptr || context == nullptr) return false;
         return glXGetCurrentContext() == context || glXMakeCurrent(display, window, context);
     }
+    // Not current on this thread any more (another thread may take it).
+    void Release() {
+        if (display != nullptr && context != nullptr && glXGetCurrentContext() == context)
+            glXMakeCurrent(display, None, nullptr);
+    }
     void Close() {
         if (display) {
             // Only this context is let go: another renderer's may be current.
@@ -215,7 +220,7 @@ COpenglRender::COpenglRender(unsigned long window, IRenderNotify* notify, const 
 }
 
 COpenglRender::~COpenglRender() {
-    ReleaseContext();
+    DestroyContext();
     delete[] m_pPhotoPixels;
     DeleteModels(m_pModels);
     StopRecording();
@@ -244,6 +249,12 @@ void COpenglRender::SetSource(int cameraType, int frameWidth, int frameHeight, c
 }
 
 void COpenglRender::ReleaseContext() {
+    // Let the context go from this thread so that another may draw with it.
+    if (m_glx) m_glx->Release();
+    m_bInitialised = 0;
+}
+
+void COpenglRender::DestroyContext() {
     if (m_glx) {
         m_glx->Close();
         delete m_glx;
@@ -257,8 +268,16 @@ int COpenglRender::InitShaders() {
     if (m_bInitialised) return 0;
     if (m_nGLMajor < 2) return 1;
     m_bTextureDirty = 1;
-    m_glx = new (std::nothrow) GlxState;
-    if (m_glx == nullptr || !m_glx->Open(m_hWnd)) {
+    // The context is made once and kept: it moves between the threads that
+    // draw (made current here, let go in ReleaseShaders). A context made and
+    // destroyed per video negotiation leaks in the GL driver.
+    if (m_glx == nullptr) {
+        m_glx = new (std::nothrow) GlxState;
+        if (m_glx == nullptr || !m_glx->Open(m_hWnd)) {
+            DestroyContext();
+            return -1;
+        }
+    } else if (!m_glx->MakeCurrent()) {
         ReleaseContext();
         return -1;
     }

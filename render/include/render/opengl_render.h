@@ -134,6 +134,7 @@ class COpenglRender {
     void Matrices();
     void ReadBack(int w, int h);
     void ReleaseContext();
+    void DestroyContext();
     bool WindowSize(int* w, int* h) const;
 
     unsigned long m_hWnd;
