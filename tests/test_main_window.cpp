@@ -8,7 +8,9 @@
 #include <QDir>
 #include <QDropEvent>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
+#include <QThread>
 #include <QUrl>
 
 #include <cstdlib>
@@ -18,6 +20,7 @@
 #include "app/strings.h"
 #include "app/video_control.h"
 #include "app/video_player_dlg.h"
+#include "support/command.h"
 #include "support/files.h"
 #include "support/qt_app.h"
 #include "support/samples.h"
@@ -232,6 +235,63 @@ TEST_F(MainWindow, ADropOpensTheFirstFileWhole) {
     EXPECT_TRUE(window_->m_bIsPhoto);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], LoadString(kStrNotFromQualifiedCamera));
+}
+
+// Without a display there is no OpenGL 2: the window asks before it shows a
+// file without stitching, and the playback library's events still reach the
+// bars through the notifier.
+TEST_F(MainWindow, WithoutOpenGl2TheUserDecides) {
+    if (std::getenv("DISPLAY") != nullptr) GTEST_SKIP() << "needs a machine without a display";
+    ASSERT_LT(window_->Engine().m_nGLMajor, 2);
+    const auto& s = testutil::Samples();
+    answer_ = false;
+    window_->OpenPath(Q(s.dualPhoto));
+    ASSERT_EQ(messages_.size(), 2u);
+    EXPECT_EQ(messages_[0], LoadString(kStrAskPlayWithoutOpenGl2));
+    EXPECT_EQ(messages_[1], LoadString(kStrOpenGl2Required));
+    EXPECT_FALSE(window_->BottomBar()->ShowsPauseImage()) << "a failed open shows no playing";
+    EXPECT_FALSE(window_->TimerActive(kTimerPhoto));
+
+    answer_ = true;
+    window_->OpenPath(Q(s.dualPhoto));
+    EXPECT_EQ(messages_.size(), 3u);
+    auto* fallback = window_->findChild<QLabel*>("fallback");
+    ASSERT_NE(fallback, nullptr);
+    EXPECT_TRUE(fallback->isVisible());
+    EXPECT_FALSE(fallback->pixmap().isNull());
+
+    // A two-second video: the playing event brings its length.
+    const std::string video = dir_.File("two.mp4");
+    int status = 0;
+    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
+                             " --camera 2 --video --seconds 2 --size 640x320 --audio",
+                         &status);
+    ASSERT_EQ(status, 0);
+    const std::string alsa = dir_.File("asound.conf");
+    const std::string nullPcm = "pcm.!default { type null }\n";
+    ASSERT_TRUE(testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end())));
+    setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
+    window_->OpenPath(Q(video));
+    EXPECT_FALSE(fallback->isVisible());
+    EXPECT_TRUE(window_->TimerActive(kTimerProgress));
+    for (int i = 0; i < 500 && window_->BottomBar()->LengthText() == "00:00:00"; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(window_->BottomBar()->LengthText(), "00:00:02");
+    EXPECT_TRUE(window_->BottomBar()->ShowsPauseImage());
+    // Seeking past the end is refused; near the end plays to the end.
+    Send(WM_SEEK, kIdProgressSlider, 100);
+    Send(WM_SEEK, kIdProgressSlider, 90);
+    EXPECT_EQ(window_->Position(), 90);
+    for (int i = 0; i < 500 && window_->Engine().m_nState != PS_STOPPED; ++i) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(10);
+    }
+    EXPECT_EQ(window_->Engine().m_nState, PS_STOPPED) << "the end stops playback";
+    EXPECT_EQ(window_->BottomBar()->LengthText(), "00:00:00");
+    Send(WM_SEEK, kIdProgressSlider, 50);  // after the end: nothing to seek
+    unsetenv("ALSA_CONFIG_PATH");
 }
 
 TEST_F(MainWindow, CloseEndsTheWindow) {

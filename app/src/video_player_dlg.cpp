@@ -83,6 +83,7 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     m_pFloat = new CFloatBar(this, this);
     m_pFloat->hide();
     m_pFallback = new QLabel(this);
+    m_pFallback->setObjectName("fallback");
     m_pFallback->setAlignment(Qt::AlignCenter);
     m_pFallback->hide();
 

@@ -1,6 +1,9 @@
 #include "player/player_engine.h"
 
 #include <cmath>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -102,6 +105,12 @@ void CPlayerEngine::ReleasePlayer() {
                                               m_context.get());
         }
         m_player.Reset();
+        // The player's threads leave their frames in per-thread heaps that
+        // the C library keeps; give them back, or every replay adds to the
+        // resident size.
+#if defined(__GLIBC__)
+        malloc_trim(0);
+#endif
     }
     m_context.reset();
     m_nTag = 0;

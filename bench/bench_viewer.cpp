@@ -1,0 +1,216 @@
+// The viewer playing and showing, measured in the real window on the real
+// playback library and GL (run under xvfb-run on a machine without a desktop):
+//  - Viewer/Play60s: a 1920x960 30 fps camera video in the 1024x512 video
+//    area, replayed for 60 s: frames drawn per second in the first 20 s
+//    against the file's rate, the time from the window's creation to the
+//    first frame drawn, the longest the window thread was busy with one event,
+//    resident memory after 10 s and after 60 s.
+//  - Viewer/StillPhoto10s: the share of one core the process uses while a
+//    photo is shown and nothing moves.
+//  - Peer/FfmpegDecodeScale: ffmpeg decoding the same video and scaling it
+//    to 1024x512 as fast as it can, the frame rate this machine can decode.
+// The sample files are made with the sample maker once per run.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "app/video_player_app.h"
+#include "app/video_player_dlg.h"
+
+#ifndef ORBIVUE_SAMPLE
+#error "ORBIVUE_SAMPLE names the sample maker"
+#endif
+
+namespace {
+
+std::string g_folder;
+std::string g_video;
+std::string g_photo;
+
+// Times every event the window thread handles (outermost only).
+class TimedApplication : public QApplication {
+  public:
+    using QApplication::QApplication;
+    bool notify(QObject* receiver, QEvent* event) override {
+        if (m_depth++ > 0) {
+            const bool r = QApplication::notify(receiver, event);
+            --m_depth;
+            return r;
+        }
+        QElapsedTimer timer;
+        timer.start();
+        const bool result = QApplication::notify(receiver, event);
+        const qint64 ns = timer.nsecsElapsed();
+        if (m_measure && ns > m_longest) m_longest = ns;
+        --m_depth;
+        return result;
+    }
+    bool m_measure = false;
+    qint64 m_longest = 0;
+
+  private:
+    int m_depth = 0;
+};
+
+double ResidentMB() {
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (f == nullptr) return 0;
+    char line[256];
+    double kb = 0;
+    while (std::fgets(line, sizeof line, f) != nullptr)
+        if (std::sscanf(line, "VmRSS: %lf", &kb) == 1) break;
+    std::fclose(f);
+    return kb / 1024.0;
+}
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void RunFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void PlayVideo(benchmark::State& state) {
+    auto* app = static_cast<TimedApplication*>(QCoreApplication::instance());
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        app::CVideoPlayerDlg window;
+        window.m_showMessage = [](const QString&, app::MessageButtons) { return false; };
+        window.show();
+        window.OpenPath(QString::fromStdString(g_video));
+        CPlayerEngine& engine = window.Engine();
+        // Wait for the first frame.
+        double firstFrameMs = -1;
+        for (int i = 0; i < 2000 && engine.m_nFramesDrawn.load() == 0; ++i) RunFor(5);
+        if (engine.m_nFramesDrawn.load() > 0)
+            firstFrameMs =
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                    .count();
+        // Replay whenever the video ends, for 60 s.
+        QTimer replay;
+        QObject::connect(&replay, &QTimer::timeout, [&] {
+            if (engine.m_nState == PS_STOPPED) window.OpenPath(QString::fromStdString(g_video));
+        });
+        replay.start(50);
+        QTimer sampler;
+        QObject::connect(&sampler, &QTimer::timeout, [&] {
+            std::fprintf(stderr, "RSS %.0f MB state %d frames %u\n", ResidentMB(), engine.m_nState,
+                         engine.m_nFramesDrawn.load());
+        });
+        if (std::getenv("ORBIVUE_BENCH_TRACE") != nullptr) sampler.start(2000);
+        app->m_measure = true;
+        app->m_longest = 0;
+        const uint32_t frames0 = engine.m_nFramesDrawn.load();
+        QElapsedTimer clock;
+        clock.start();
+        RunFor(10000);
+        const double rss10 = ResidentMB();
+        RunFor(10000);
+        const double fps = (engine.m_nFramesDrawn.load() - frames0) /
+                           (static_cast<double>(clock.elapsed()) / 1000.0);
+        RunFor(40000);
+        const double rss60 = ResidentMB();
+        app->m_measure = false;
+        replay.stop();
+        state.SetIterationTime(static_cast<double>(clock.elapsed()) / 1000.0);
+        state.counters["fps_drawn"] = fps;
+        state.counters["fps_file"] = 30;
+        state.counters["first_frame_ms"] = firstFrameMs;
+        state.counters["longest_busy_ms"] = static_cast<double>(app->m_longest) / 1e6;
+        state.counters["rss_10s_MB"] = rss10;
+        state.counters["rss_60s_MB"] = rss60;
+    }
+}
+
+void StillPhoto(benchmark::State& state) {
+    for (auto _ : state) {
+        app::CVideoPlayerDlg window;
+        window.m_showMessage = [](const QString&, app::MessageButtons) { return false; };
+        window.show();
+        window.OpenPath(QString::fromStdString(g_photo));
+        RunFor(2000);  // shown and settled
+        const double cpu0 = CpuSeconds();
+        QElapsedTimer clock;
+        clock.start();
+        RunFor(10000);
+        const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+        state.SetIterationTime(seconds);
+        state.counters["cpu_percent_of_a_core"] = 100.0 * (CpuSeconds() - cpu0) / seconds;
+    }
+}
+
+void FfmpegDecodeScale(benchmark::State& state) {
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string cmd = "ffmpeg -v error -nostdin -i '" + g_video +
+                                "' -vf scale=1024:512 -f null - 2>/dev/null";
+        const int status = std::system(cmd.c_str());
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["fps_decoded"] = status == 0 ? 300 / seconds : 0;  // 10 s at 30 fps
+    }
+}
+
+bool MakeSamples() {
+    char pattern[] = "/tmp/orbivue-viewer-bench-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) return false;
+    g_folder = pattern;
+    g_video = g_folder + "/sample.mp4";
+    g_photo = g_folder + "/sample.jpg";
+    const std::string maker = ORBIVUE_SAMPLE;
+    const std::string video =
+        maker + " '" + g_video + "' --camera 2 --video --render --seconds 10 --audio >/dev/null";
+    const std::string photo = maker + " '" + g_photo + "' --camera 2 --photo --render >/dev/null";
+    return std::system(video.c_str()) == 0 && std::system(photo.c_str()) == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    app::InitXThreads();
+    if (std::getenv("DISPLAY") == nullptr) {
+        std::fprintf(stderr, "the viewer benchmark needs a display: run it under xvfb-run\n");
+        return 0;
+    }
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    setenv("QT_ENABLE_HIGHDPI_SCALING", "0", 1);
+    TimedApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (!MakeSamples()) {
+        std::fprintf(stderr, "the sample files could not be made\n");
+        return 1;
+    }
+    benchmark::RegisterBenchmark("Viewer/Play60s", PlayVideo)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("Viewer/StillPhoto10s", StillPhoto)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("Peer/FfmpegDecodeScale", FfmpegDecodeScale)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    std::system(("rm -rf '" + g_folder + "'").c_str());
+    return 0;
+}
