@@ -10,8 +10,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QThread>
 #include <QUrl>
+#include <QWheelEvent>
 
 #include <cstdlib>
 
@@ -292,6 +294,74 @@ TEST_F(MainWindow, WithoutOpenGl2TheUserDecides) {
     EXPECT_EQ(window_->BottomBar()->LengthText(), "00:00:00");
     Send(WM_SEEK, kIdProgressSlider, 50);  // after the end: nothing to seek
     unsetenv("ALSA_CONFIG_PATH");
+}
+
+// A parent that keeps what the video area tells it.
+class MessageSink : public QWidget {
+  public:
+    bool event(QEvent* e) override {
+        if (e->type() != MessageEvent::EventType()) return QWidget::event(e);
+        const auto* m = static_cast<MessageEvent*>(e);
+        received.push_back({m->m_message, m->m_lParam});
+        if (m->m_message == WM_VIEW_DRAG) {
+            const auto* v = reinterpret_cast<const float*>(m->m_lParam);
+            drag = {v[0], v[1]};
+        }
+        return true;
+    }
+    int Count(int message) const {
+        int n = 0;
+        for (const auto& r : received) n += r.first == message;
+        return n;
+    }
+    std::vector<std::pair<int, intptr_t>> received;
+    std::pair<float, float> drag{0, 0};
+};
+
+TEST(VideoArea, WheelStepsOf120AndDragsBecomeMessages) {
+    ASSERT_NE(testutil::QtApplication::Get(), nullptr);
+    MessageSink sink;
+    sink.resize(400, 300);
+    CVideoControl* video = new CVideoControl(&sink);
+    video->setGeometry(0, 30, 400, 200);
+    // A touchpad's small deltas add up: three of 40 are one notch forward.
+    for (int i = 0; i < 3; ++i) {
+        QWheelEvent wheel(QPointF(50, 50), QPointF(50, 80), QPoint(), QPoint(0, 40), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(video, &wheel);
+    }
+    QWheelEvent back(QPointF(50, 50), QPointF(50, 80), QPoint(), QPoint(0, -240), Qt::NoButton,
+                     Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(video, &back);
+    QCoreApplication::processEvents();
+    std::vector<intptr_t> zooms;
+    for (const auto& r : sink.received)
+        if (r.first == WM_VIEW_ZOOM) zooms.push_back(r.second);
+    EXPECT_EQ(zooms, (std::vector<intptr_t>{-120, 120, 120}));
+
+    // Press, move 10 pixels right and 4 up: one drag step of (-50, -20).
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(100, 100), QPointF(100, 130),
+                      Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(video, &press);
+    EXPECT_EQ(sink.Count(WM_HIDE_FLOATBAR), 1);
+    QMouseEvent move(QEvent::MouseMove, QPointF(110, 96), QPointF(110, 126), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(video, &move);
+    EXPECT_EQ(sink.Count(WM_VIEW_DRAG), 1);
+    EXPECT_EQ(sink.drag, std::make_pair(-50.0f, -20.0f));
+    // Near the top edge the floating bar is asked for.
+    QMouseEvent top(QEvent::MouseMove, QPointF(110, 10), QPointF(110, 40), Qt::NoButton,
+                    Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(video, &top);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sink.Count(WM_SHOW_FLOATBAR), 1);
+    // Leaving ends the drag: a later release throws nothing.
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(video, &leave);
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(300, 10), QPointF(300, 40),
+                        Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(video, &release);
+    EXPECT_EQ(sink.Count(WM_VIEW_FLING), 0);
 }
 
 TEST_F(MainWindow, CloseEndsTheWindow) {
