@@ -269,9 +269,8 @@ TEST_F(MainWindow, WithoutOpenGl2TheUserDecides) {
                              " --camera 2 --video --seconds 2 --size 640x320 --audio",
                          &status);
     ASSERT_EQ(status, 0);
-    const std::string alsa = dir_.File("asound.conf");
-    const std::string nullPcm = "pcm.!default { type null }\n";
-    ASSERT_TRUE(testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end())));
+    const std::string alsa = testutil::WriteNullSoundConfig(dir_);
+    ASSERT_FALSE(alsa.empty());
     setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
     window_->OpenPath(Q(video));
     EXPECT_FALSE(fallback->isVisible());

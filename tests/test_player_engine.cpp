@@ -84,10 +84,8 @@ class PlayerEngine : public testing::Test {
   protected:
     void SetUp() override {
         if (!HaveDisplay()) GTEST_SKIP() << "no X display";
-        // No sound device on test machines: ALSA's null output keeps it quiet.
-        const std::string alsa = dir.File("asound.conf");
-        const std::string nullPcm = "pcm.!default { type null }\n";
-        ASSERT_TRUE(testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end())));
+        const std::string alsa = testutil::WriteNullSoundConfig(dir);
+        ASSERT_FALSE(alsa.empty());
         setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
         ASSERT_TRUE(window.Open(640, 320, "engine test"));
         RenderHooks hooks;

@@ -54,9 +54,7 @@ class Viewer {
         const testutil::Bytes lang = {static_cast<uint8_t>(language & 0xFF),
                                       static_cast<uint8_t>(language >> 8), 0, 0};
         testutil::WriteBytes(folder + "/Language.ini", lang);
-        const std::string alsa = dir.File("asound.conf");
-        const std::string nullPcm = "pcm.!default { type null }\n";
-        testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end()));
+        const std::string alsa = testutil::WriteNullSoundConfig(dir);
         const std::string home = dir.File("home");
         {
             int ignored = 0;

@@ -169,10 +169,8 @@ TEST(VlcBinding, PlaysAFileToItsEndThroughMemoryFrames) {
     ASSERT_EQ(testutil::FfmpegWrite(
                   "-f lavfi -i testsrc2=s=64x32:r=10:d=1 -c:v libx264 -pix_fmt yuv420p", movie),
               0);
-    // No sound device on test machines: ALSA's null output keeps it quiet.
-    const std::string alsa = dir.File("asound.conf");
-    const std::string nullPcm = "pcm.!default { type null }\n";
-    ASSERT_TRUE(testutil::WriteBytes(alsa, testutil::Bytes(nullPcm.begin(), nullPcm.end())));
+    const std::string alsa = testutil::WriteNullSoundConfig(dir);
+    ASSERT_FALSE(alsa.empty());
     ASSERT_EQ(setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1), 0);
 
     CVlcBinding vlc;

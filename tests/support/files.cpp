@@ -54,4 +54,10 @@ bool WriteBytes(const std::string& path, const Bytes& bytes) {
     return std::fclose(f) == 0 && whole;
 }
 
+std::string WriteNullSoundConfig(const TempDir& dir) {
+    const std::string path = dir.File("asound.conf");
+    const std::string text = "pcm.!default { type null }\n";
+    return WriteBytes(path, Bytes(text.begin(), text.end())) ? path : std::string();
+}
+
 }  // namespace testutil

@@ -32,5 +32,8 @@ Bytes ReadFile(const std::string& path);
 
 // Creates or replaces the file; false when it cannot be written in full.
 bool WriteBytes(const std::string& path, const Bytes& bytes);
+// Writes an ALSA configuration whose default output discards the sound (test
+// machines have no sound device) into dir; returns its path, empty on failure.
+std::string WriteNullSoundConfig(const TempDir& dir);
 
 }  // namespace testutil
