@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -22,6 +21,7 @@
 #include "adapters/image.h"
 #include "app/bars.h"
 #include "app/language_change.h"
+#include "app/language_dlg.h"
 #include "app/messages.h"
 #include "app/settings.h"
 #include "app/strings.h"
@@ -82,6 +82,16 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     m_pBottom = new CBottomBar(this, this);
     m_pFloat = new CFloatBar(this, this);
     m_pFloat->hide();
+    m_nVolume = m_pBottom->Volume();
+    m_pLanguage = new CDlgSetLanguage(this);
+    m_pLanguage->m_done = [this](int result) {
+        if (result == kLanguageRestarted)
+            close();
+        else if (result == kLanguageWriteFailed)
+            Message(kStrCreateFileFailed);
+        else if (result == kLanguageStartFailed)
+            Message(kStrLanguageAtNextStart);
+    };
     m_pFallback = new QLabel(this);
     m_pFallback->setObjectName("fallback");
     m_pFallback->setAlignment(Qt::AlignCenter);
@@ -93,9 +103,6 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     m_chooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
                                              QFileDialog::ReadOnly);
-    };
-    m_changeLanguage = [](uint16_t language) {
-        return ChangeLanguage(language, CurrentRestartCommand(), StartDetached);
     };
 
     Layout();
@@ -467,7 +474,15 @@ void CVideoPlayerDlg::OnMessage(int message, intptr_t wParam, intptr_t lParam, u
             m_engine.Zoom(static_cast<int>(lParam));
             break;
         case WM_VIEW_MODE:
+            // The caption's mirror button (wParam 1) turns the floating bar's mark.
+            if (lParam == 8 && wParam == 1) m_pFloat->ToggleMirror();
             m_engine.ViewCommand(static_cast<int>(lParam), m_pFloat->Mirror());
+            if (lParam == 8) {
+                m_pCaption->SetMirror(m_pFloat->Mirror());
+            } else if (lParam >= 0 && lParam <= 6) {
+                m_pCaption->SetCurrentView(static_cast<int>(lParam));
+                m_pFloat->SetCurrentView(static_cast<int>(lParam));
+            }
             break;
         case WM_OPEN_EXPORT:
             // The converter opens here once it exists; playback then stops
@@ -528,7 +543,9 @@ void CVideoPlayerDlg::ProbeAndLoad(bool stopWhenRefused) {
         Message(kStrNotFromQualifiedCamera);
         return;
     }
-    m_pFloat->SetPath(m_strCurrentPath);
+    const FileKind kind = KindOfFile(m_engine.m_nCameraType, m_engine.m_nWidth, m_engine.m_nHeight);
+    m_pFloat->SetFile(m_strCurrentPath, m_bIsPhoto, kind);
+    m_pCaption->SetFileKind(kind);
     if (m_engine.Open(path.c_str(), m_bIsPhoto) == 0) {
         // A picture that does not decode is not a driver problem.
         Message(m_engine.LastOpenError() == CPlayerEngine::kOpenNoPicture ? kStrFileOpenFailed
@@ -545,6 +562,8 @@ void CVideoPlayerDlg::ProbeAndLoad(bool stopWhenRefused) {
     }
     ShowLoaded();
     m_pCaption->SetTitle(name);
+    m_pCaption->SetCurrentView(m_engine.m_nViewMode);
+    m_pFloat->SetCurrentView(m_engine.m_nViewMode);
 }
 
 void CVideoPlayerDlg::ShowLoaded() {
@@ -650,29 +669,7 @@ void CVideoPlayerDlg::StopRecording() {
 }
 
 void CVideoPlayerDlg::ShowLanguageDialog() {
-    QStringList items;
-    for (const char* name : kLanguageItemNames) items << QString::fromUtf8(name);
-    QInputDialog dialog(this);
-    dialog.setWindowTitle(QString());
-    dialog.setLabelText(LoadString(kStrSelectLanguage));
-    dialog.setComboBoxItems(items);
-    dialog.setComboBoxEditable(false);
-    const int current = LanguageItem(CurrentLanguage());
-    if (current >= 0) dialog.setTextValue(items[current]);
-    dialog.setOkButtonText(LoadString(kStrConfirm));
-    dialog.setCancelButtonText(LoadString(kStrButtonCancel));
-    if (dialog.exec() != QDialog::Accepted) return;
-    const int item = static_cast<int>(items.indexOf(dialog.textValue()));
-    if (item < 0 || item == current) return;
-    StopRecording();
-    const int result =
-        m_changeLanguage ? m_changeLanguage(ItemLanguage(item)) : kLanguageWriteFailed;
-    if (result == kLanguageRestarted)
-        close();
-    else if (result == kLanguageWriteFailed)
-        Message(kStrCreateFileFailed);
-    else if (result == kLanguageStartFailed)
-        Message(kStrLanguageAtNextStart);
+    m_pLanguage->ShowCentred();
 }
 
 }  // namespace app

@@ -24,6 +24,7 @@ class CCaptionBar;
 class CBottomBar;
 class CFloatBar;
 class CVideoControl;
+class CDlgSetLanguage;
 class MessageEvent;
 
 class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNotify {
@@ -48,14 +49,13 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     CBottomBar* BottomBar() const { return m_pBottom; }
     CFloatBar* FloatBar() const { return m_pFloat; }
     CVideoControl* VideoControl() const { return m_pVideo; }
+    CDlgSetLanguage* LanguageDialog() const { return m_pLanguage; }
     bool TimerActive(int id) const;
     int Position();
 
     // Replaceable for tests: message boxes and the file dialog.
     std::function<bool(const QString& text, MessageButtons buttons)> m_showMessage;
     std::function<QStringList()> m_chooseFiles;
-    // Replaceable for tests: the language change (a LanguageChangeResult).
-    std::function<int(uint16_t language)> m_changeLanguage;
 
     // State (window thread).
     QString m_strCurrentPath;
@@ -116,6 +116,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     CBottomBar* m_pBottom = nullptr;
     CFloatBar* m_pFloat = nullptr;
     CVideoControl* m_pVideo = nullptr;
+    CDlgSetLanguage* m_pLanguage = nullptr;
     QLabel* m_pFallback = nullptr;  // the photo without OpenGL 2
     QString m_strDropped;           // a file dropped on the window, not the video area
     std::map<int, QBasicTimer> m_timers;
