@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMimeData>
@@ -20,6 +21,7 @@
 
 #include "adapters/image.h"
 #include "app/bars.h"
+#include "app/skin.h"
 #include "app/language_change.h"
 #include "app/language_dlg.h"
 #include "app/messages.h"
@@ -62,6 +64,7 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     std::printf("m_nThemeid=%d\n", m_nThemeid);
     std::fflush(stdout);
     setWindowTitle("VideoPlayer");
+    setWindowIcon(QIcon(SkinPixmap(183)));
     setObjectName("VideoPlayer");
     setMinimumSize(kMinWidth, kMinHeight);
     resize(kMinWidth, kMinHeight);

@@ -1,6 +1,8 @@
 // Skinned controls: image buttons and sliders drawn from the skin.
 #pragma once
 
+#include <vector>
+
 #include <QAbstractButton>
 #include <QBasicTimer>
 #include <QColor>
@@ -29,6 +31,8 @@ class CButtonEx : public QAbstractButton {
     void SetStrip(int strip, int cell, int cellCount, int offset);
     void SetNormalImage(int normal);  // e.g. a view icon switching to its selected look
     int NormalImage() const { return m_normal; }
+    // Every image number the button draws with (0 for none).
+    std::vector<int> Images() const { return {m_normal, m_hover, m_pressed, m_disabled, m_strip}; }
     void SetTextColor(const QColor& c);
     // Hover and pressed draw the hover image as a frame 3 px inside the button
     // with the normal (or pressed) image on top.
