@@ -147,6 +147,32 @@ QImage GrabArea(const std::string& png) {
     return screen.copy(0, kAreaTop, kAreaWidth, kAreaHeight).convertToFormat(QImage::Format_RGB32);
 }
 
+QImage GrabScreen(const std::string& png) {
+    int status = 0;
+    testutil::RunCommand("ffmpeg -loglevel error -y -f x11grab -video_size 1280x1024 -i " +
+                             testutil::ShellQuote(std::getenv("DISPLAY")) + " -frames:v 1 " +
+                             testutil::ShellQuote(png),
+                         &status);
+    EXPECT_EQ(status, 0);
+    return QImage(QString::fromStdString(png)).convertToFormat(QImage::Format_RGB32);
+}
+
+// The size of the window named VideoPlayer, as xdotool sees it.
+QSize WindowSize() {
+    int status = 0;
+    const std::string text = testutil::RunCommand(
+        "xdotool search --name '^VideoPlayer$' getwindowgeometry --shell 2>/dev/null", &status);
+    int w = 0, h = 0;
+    const size_t wa = text.find("WIDTH="), ha = text.find("HEIGHT=");
+    if (wa != std::string::npos) w = std::atoi(text.c_str() + wa + 6);
+    if (ha != std::string::npos) h = std::atoi(text.c_str() + ha + 7);
+    return QSize(w, h);
+}
+
+void Click(int x, int y) {
+    Xdotool("mousemove " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
 // Mean absolute difference per channel, 0 to 255.
 double Difference(const QImage& a, const QImage& b) {
     if (a.size() != b.size()) return 255;
@@ -324,6 +350,134 @@ TEST_F(ViewerE2E, AVideoPlaysAndARefusedFileLeavesTheWindowUsable) {
     EXPECT_TRUE(refused.Running());
     GrabArea(shot);
     Keep(shot, "refused");
+}
+
+// The skinned bars driven with the mouse on a playing video: pause and play,
+// a seek, the view buttons, mute, full screen and back, the floating bar, the
+// language dialog restarting in Chinese, and the close button.
+TEST_F(ViewerE2E, TheBarsDriveThePlayer) {
+    const std::string video = dir.File("turning.mp4");
+    int status = 0;
+    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
+                             " --camera 2 --video --render --seconds 8 --fps 25 --size 960x480",
+                         &status);
+    ASSERT_EQ(status, 0);
+    Viewer viewer(dir, {video});
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    WaitForPicture(shot);
+    // Bottom bar at (1, 541) of a 1024x597 window; caption bar at (1, 1).
+    const int barTop = 541, right = 1 + 1022;
+    const int playX = 1 + (1022 - 35) / 2 + 15, playY = barTop + 20 + 15;
+    Click(playX, playY);  // pause
+    std::this_thread::sleep_for(700ms);
+    const QImage paused1 = GrabArea(shot);
+    std::this_thread::sleep_for(700ms);
+    const QImage paused2 = GrabArea(shot);
+    Keep(shot, "bars-paused");
+    EXPECT_LT(Difference(paused1, paused2), 0.5) << "paused: the picture stands";
+    Click(playX, playY);  // play
+    std::this_thread::sleep_for(1000ms);
+    EXPECT_GT(Difference(GrabArea(shot), paused2), 1.0) << "playing again: the view turns";
+
+    // A click at the middle of the progress bar seeks there.
+    const int progressLeft = 1 + 50, progressWidth = 1022 - 132;
+    Click(progressLeft + progressWidth / 2, barTop + 7);
+    std::this_thread::sleep_for(1200ms);
+    QImage screen = GrabScreen(shot);
+    Keep(shot, "bars-seeked");
+    const QColor played = screen.pixelColor(progressLeft + progressWidth * 45 / 100, barTop + 8);
+    EXPECT_GT(played.blue(), 150) << "the played part reaches past the middle";
+    EXPECT_LT(played.red(), 60);
+
+    // The view buttons of a dual-lens file: sphere, flat.
+    const QImage planet = GrabArea(shot);
+    Click(right - 160 + 15, 16);  // sphere
+    std::this_thread::sleep_for(600ms);
+    const QImage sphere = GrabArea(shot);
+    Keep(shot, "bars-sphere");
+    EXPECT_GT(Difference(sphere, planet), 8.0);
+    Click(right - 190 + 15, 16);  // flat
+    std::this_thread::sleep_for(600ms);
+    const QImage flat = GrabArea(shot);
+    Keep(shot, "bars-flat");
+    EXPECT_GT(Difference(flat, sphere), 8.0);
+
+    // Mute changes its button's look.
+    const QRect mute(1 + 1022 - 105 - 150, barTop + 21, 30, 30);
+    const QImage before = GrabScreen(shot).copy(mute);
+    Click(mute.center().x(), mute.center().y());
+    std::this_thread::sleep_for(400ms);
+    EXPECT_GT(Difference(GrabScreen(shot).copy(mute), before), 2.0);
+
+    // Full screen and back.
+    Click(right - 70 + 15, 16);
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(WindowSize(), QSize(1280, 1024));
+    GrabScreen(shot);
+    Keep(shot, "bars-fullscreen");
+    Xdotool("mousemove 640 5");  // the caption comes back under the pointer
+    std::this_thread::sleep_for(500ms);
+    Click(1 + 1278 - 70 + 15, 16);
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(WindowSize(), QSize(1024, 597));
+
+    // The floating bar shows while the pointer is in the top band of the video.
+    Xdotool("mousemove 500 300");
+    std::this_thread::sleep_for(300ms);
+    Xdotool("mousemove 500 45");
+    std::this_thread::sleep_for(600ms);
+    const QImage band = GrabScreen(shot).copy(0, 30, 1024, 28);
+    Keep(shot, "bars-floating");
+    Xdotool("mousemove 500 300");
+    std::this_thread::sleep_for(3800ms);
+    const QImage gone = GrabScreen(shot).copy(0, 30, 1024, 28);
+    EXPECT_GT(Difference(band, gone), 4.0) << "shown, then hidden 3 s after the pointer left";
+
+    // The language dialog: Chinese, then the program starts again in it.
+    Click(right - 130 + 15, 16);
+    std::this_thread::sleep_for(600ms);
+    GrabScreen(shot);
+    Keep(shot, "bars-language");
+    Xdotool("key Down");  // the list has the focus: the second language
+    std::this_thread::sleep_for(300ms);
+    GrabScreen(shot);
+    Keep(shot, "bars-language-chosen");
+    Xdotool("key Return");  // OK
+    for (int i = 0; i < 50 && viewer.Running(); ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(viewer.Running()) << "the first instance ends after the restart";
+    std::this_thread::sleep_for(2000ms);
+    const std::string pid = testutil::RunCommand(
+        "xdotool search --name '^VideoPlayer$' getwindowpid 2>/dev/null", &status);
+    ASSERT_FALSE(pid.empty()) << "a new instance runs";
+    GrabScreen(shot);
+    Keep(shot, "bars-restarted-zh");
+    const testutil::Bytes language =
+        testutil::ReadFile(dir.File("config") + "/Orbivue/Language.ini");
+    EXPECT_EQ(language, (testutil::Bytes{0x04, 0x08, 0, 0})) << "2052 stored";
+    // The close button ends the new instance.
+    Click(right - 40 + 15, 16);
+    std::this_thread::sleep_for(1500ms);
+    const std::string after =
+        testutil::RunCommand("xdotool search --name '^VideoPlayer$' 2>/dev/null", &status);
+    EXPECT_TRUE(after.empty()) << "closed";
+    if (!after.empty()) testutil::RunCommand("kill " + pid, &status);
+}
+
+TEST_F(ViewerE2E, NothingOpenInBothLanguages) {
+    for (uint16_t language : {uint16_t(1033), uint16_t(2052)}) {
+        testutil::TempDir home;
+        Viewer viewer(home, {}, language);
+        ASSERT_TRUE(viewer.WaitForWindow());
+        std::this_thread::sleep_for(1500ms);
+        const std::string shot = home.File("shot.png");
+        const QImage screen = GrabScreen(shot);
+        Keep(shot, language == 1033 ? "empty-en" : "empty-zh");
+        // The caption's title is drawn; the video area is the window's own background.
+        EXPECT_GT(Brightness(screen.copy(40, 5, 200, 20)), 3.0);
+        EXPECT_TRUE(viewer.Running());
+        EXPECT_EQ(viewer.Close(), 0);
+    }
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "app/language_dlg.h"
 
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 
@@ -25,6 +26,10 @@ CDlgSetLanguage::CDlgSetLanguage(QWidget* parent) : QWidget(parent) {
     m_ok->setObjectName("1033");
     m_ok->SetImages(173, 132, 173, 0, QColor(0xED, 0xED, 0xED));
     m_ok->setText(LoadString(kStrConfirm));
+    QFont font = m_ok->font();
+    font.setFamilies({"Fixedsys Excelsior", "DejaVu Sans", "WenQuanYi Micro Hei"});
+    font.setPixelSize(13);
+    m_ok->setFont(font);
     m_ok->SetTextColor(QColor(0x20, 0x20, 0x20));
     m_ok->resize(60, 30);
     QObject::connect(m_ok, &CButtonEx::clicked, this, [this] { OnOk(); });
@@ -45,6 +50,22 @@ void CDlgSetLanguage::Layout() {
 
 void CDlgSetLanguage::resizeEvent(QResizeEvent*) {
     Layout();
+}
+
+void CDlgSetLanguage::keyPressEvent(QKeyEvent* event) {
+    // Enter chooses, Escape leaves the language as it is.
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            OnOk();
+            break;
+        case Qt::Key_Escape:
+            hide();
+            break;
+        default:
+            QWidget::keyPressEvent(event);
+            break;
+    }
 }
 
 void CDlgSetLanguage::paintEvent(QPaintEvent*) {

@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTimerEvent>
 #include <QUrl>
 #include <QWindow>
@@ -21,11 +22,11 @@
 
 #include "adapters/image.h"
 #include "app/bars.h"
-#include "app/skin.h"
 #include "app/language_change.h"
 #include "app/language_dlg.h"
 #include "app/messages.h"
 #include "app/settings.h"
+#include "app/skin.h"
 #include "app/strings.h"
 #include "app/video_control.h"
 
@@ -639,15 +640,19 @@ void CVideoPlayerDlg::OnPlayerEvent(int code, intptr_t value) {
 }
 
 void CVideoPlayerDlg::ToggleFullScreen() {
-    if (isFullScreen()) {
+    if (m_bIsFullScreen) {
         showNormal();
+        // Without a window manager the request alone changes nothing.
+        if (m_normalGeometry.isValid()) setGeometry(m_normalGeometry);
         m_bIsFullScreen = false;
         m_pCaption->ShowRestoreImage(false);
         StopTimer(kTimerBarsHide);
         m_pCaption->show();
         m_pBottom->show();
     } else {
+        m_normalGeometry = geometry();
         showFullScreen();
+        if (QScreen* display = screen()) setGeometry(display->geometry());
         m_bIsFullScreen = true;
         m_pCaption->ShowRestoreImage(true);
         StartTimer(kTimerBarsHide, 3000);

@@ -125,6 +125,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     int m_nPosition = 0;
     bool m_bPositionFrozen = false;
 
+    QRect m_normalGeometry;  // where the window was before full screen
     // A manual resize when the window system offers none (no window manager).
     Qt::Edges m_resizeEdges;
     QPoint m_resizeStart;
