@@ -3,6 +3,8 @@
 // button's image per state, the guards of their arithmetic.
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEnterEvent>
@@ -149,100 +151,101 @@ class RangeSlider : public SkinControls {
   protected:
     void SetUp() override {
         SkinControls::SetUp();
-        slider_.resize(120, 20);
-        slider_.SetThumbWidth(10);
-        slider_.SetRange(0, 100);
-        slider_.SetValues(20, 50);
-        slider_.m_notify = [this](int part) { parts_.push_back(part); };
+        slider_ = std::make_unique<CRangeSlider>();  // widgets only after the application
+        slider_->resize(120, 20);
+        slider_->SetThumbWidth(10);
+        slider_->SetRange(0, 100);
+        slider_->SetValues(20, 50);
+        slider_->m_notify = [this](int part) { parts_.push_back(part); };
     }
-    CRangeSlider slider_;
+    std::unique_ptr<CRangeSlider> slider_;
     std::vector<int> parts_;
 };
 
 TEST_F(RangeSlider, LeftThumbStopsOneBeforeTheRightValue) {
-    Press(&slider_, 25);  // on the left thumb, 5 px before its value
+    Press(slider_.get(), 25);  // on the left thumb, 5 px before its value
     EXPECT_TRUE(parts_.empty());
-    Move(&slider_, 40);  // keeps the grab offset: pixel 45, value 35
-    EXPECT_EQ(slider_.Left(), 35);
-    Move(&slider_, 300);
-    EXPECT_EQ(slider_.Left(), 49);
-    Move(&slider_, -300);
-    EXPECT_EQ(slider_.Left(), 0);
-    Release(&slider_, -300);
+    Move(slider_.get(), 40);  // keeps the grab offset: pixel 45, value 35
+    EXPECT_EQ(slider_->Left(), 35);
+    Move(slider_.get(), 300);
+    EXPECT_EQ(slider_->Left(), 49);
+    Move(slider_.get(), -300);
+    EXPECT_EQ(slider_->Left(), 0);
+    Release(slider_.get(), -300);
     EXPECT_EQ(parts_, (std::vector<int>{0, 0, 0, 0}));
-    EXPECT_EQ(slider_.Right(), 50);
+    EXPECT_EQ(slider_->Right(), 50);
 }
 
 TEST_F(RangeSlider, RightThumbStopsOneAfterTheLeftValue) {
-    Press(&slider_, 65);
-    Move(&slider_, -300);
-    EXPECT_EQ(slider_.Right(), 21);
-    Move(&slider_, 300);
-    EXPECT_EQ(slider_.Right(), 100);
-    Release(&slider_, 300);
+    Press(slider_.get(), 65);
+    Move(slider_.get(), -300);
+    EXPECT_EQ(slider_->Right(), 21);
+    Move(slider_.get(), 300);
+    EXPECT_EQ(slider_->Right(), 100);
+    Release(slider_.get(), 300);
     EXPECT_EQ(parts_, (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(slider_.Left(), 20);
+    EXPECT_EQ(slider_->Left(), 20);
 }
 
 TEST_F(RangeSlider, ClickBetweenThumbsSetsTheClampedPositionOnRelease) {
-    Press(&slider_, 40);
-    Move(&slider_, 45);
+    Press(slider_.get(), 40);
+    Move(slider_.get(), 45);
     EXPECT_TRUE(parts_.empty());
-    Release(&slider_, 45);
+    Release(slider_.get(), 45);
     EXPECT_EQ(parts_, std::vector<int>{2});
-    EXPECT_EQ(slider_.Position(), 35);
-    EXPECT_EQ(slider_.Left(), 20);
-    EXPECT_EQ(slider_.Right(), 50);
+    EXPECT_EQ(slider_->Position(), 35);
+    EXPECT_EQ(slider_->Left(), 20);
+    EXPECT_EQ(slider_->Right(), 50);
 
     // Released beyond either thumb: the nearest end of the range.
-    Press(&slider_, 40);
-    Release(&slider_, 500);
-    EXPECT_EQ(slider_.Position(), 50);
-    Press(&slider_, 40);
-    Release(&slider_, -500);
-    EXPECT_EQ(slider_.Position(), 20);
+    Press(slider_.get(), 40);
+    Release(slider_.get(), 500);
+    EXPECT_EQ(slider_->Position(), 50);
+    Press(slider_.get(), 40);
+    Release(slider_.get(), -500);
+    EXPECT_EQ(slider_->Position(), 20);
 
     // Outside both thumbs nothing happens.
     parts_.clear();
-    Press(&slider_, 100);
-    Release(&slider_, 100);
+    Press(slider_.get(), 100);
+    Release(slider_.get(), 100);
     EXPECT_TRUE(parts_.empty());
-    EXPECT_EQ(slider_.Position(), 20);
+    EXPECT_EQ(slider_->Position(), 20);
 }
 
 TEST_F(RangeSlider, InvertedRangeAndValuesAreSwappedAndClamped) {
-    slider_.SetRange(100, 0);
-    slider_.SetValues(80, 20);
-    EXPECT_EQ(slider_.Minimum(), 0);
-    EXPECT_EQ(slider_.Maximum(), 100);
-    EXPECT_EQ(slider_.Left(), 20);
-    EXPECT_EQ(slider_.Right(), 80);
-    slider_.SetValues(-10, 500);
-    EXPECT_EQ(slider_.Left(), 0);
-    EXPECT_EQ(slider_.Right(), 100);
+    slider_->SetRange(100, 0);
+    slider_->SetValues(80, 20);
+    EXPECT_EQ(slider_->Minimum(), 0);
+    EXPECT_EQ(slider_->Maximum(), 100);
+    EXPECT_EQ(slider_->Left(), 20);
+    EXPECT_EQ(slider_->Right(), 80);
+    slider_->SetValues(-10, 500);
+    EXPECT_EQ(slider_->Left(), 0);
+    EXPECT_EQ(slider_->Right(), 100);
 }
 
 TEST_F(RangeSlider, PixelsAndValuesRoundTripAndDegenerateSizesAreSafe) {
-    slider_.resize(220, 20);  // 200 px for 0..100
-    for (int v = 0; v <= 100; ++v) EXPECT_EQ(slider_.PixelToValue(slider_.ValueToPixel(v)), v);
-    EXPECT_EQ(slider_.ValueToPixel(0), 10);
-    EXPECT_EQ(slider_.ValueToPixel(100), 210);
-    slider_.SetRange(-50, 50);
-    for (int v = -50; v <= 50; ++v) EXPECT_EQ(slider_.PixelToValue(slider_.ValueToPixel(v)), v);
+    slider_->resize(220, 20);  // 200 px for 0..100
+    for (int v = 0; v <= 100; ++v) EXPECT_EQ(slider_->PixelToValue(slider_->ValueToPixel(v)), v);
+    EXPECT_EQ(slider_->ValueToPixel(0), 10);
+    EXPECT_EQ(slider_->ValueToPixel(100), 210);
+    slider_->SetRange(-50, 50);
+    for (int v = -50; v <= 50; ++v) EXPECT_EQ(slider_->PixelToValue(slider_->ValueToPixel(v)), v);
 
     // No room between the margins, then an empty range: no division by zero.
-    slider_.resize(20, 20);
-    EXPECT_EQ(slider_.ValueToPixel(30), 10);
-    EXPECT_EQ(slider_.PixelToValue(15), -50);
-    slider_.resize(220, 20);
-    slider_.SetRange(7, 7);
-    EXPECT_EQ(slider_.ValueToPixel(7), 10);
-    EXPECT_EQ(slider_.PixelToValue(100), 7);
-    Press(&slider_, 10);
-    Move(&slider_, 200);
-    Release(&slider_, 200);
-    EXPECT_EQ(slider_.Left(), 7);
-    EXPECT_EQ(slider_.Right(), 7);
+    slider_->resize(20, 20);
+    EXPECT_EQ(slider_->ValueToPixel(30), 10);
+    EXPECT_EQ(slider_->PixelToValue(15), -50);
+    slider_->resize(220, 20);
+    slider_->SetRange(7, 7);
+    EXPECT_EQ(slider_->ValueToPixel(7), 10);
+    EXPECT_EQ(slider_->PixelToValue(100), 7);
+    Press(slider_.get(), 10);
+    Move(slider_.get(), 200);
+    Release(slider_.get(), 200);
+    EXPECT_EQ(slider_->Left(), 7);
+    EXPECT_EQ(slider_->Right(), 7);
 }
 
 TEST_F(SkinControls, ButtonImagePerState) {
