@@ -202,9 +202,61 @@ void CButtonEx::mouseDoubleClickEvent(QMouseEvent* event) {
     QAbstractButton::mousePressEvent(event);
 }
 
+// ------------------------------------------------------------ pointer slider
+
+CPointerSlider::CPointerSlider(QWidget* parent) : QSlider(Qt::Horizontal, parent) {}
+
+void CPointerSlider::PositionFromPointer(int x) {
+    const int v = ClickToPosition(x, ChannelLeft(), ChannelRight(), minimum(), maximum());
+    if (MoveSlider(this, v, m_notify)) m_changed = true;
+}
+
+void CPointerSlider::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        event->ignore();
+        return;
+    }
+    const int x = PointerX(event);
+    m_pressed = true;
+    m_changed = false;
+    setSliderDown(true);
+    PositionFromPointer(x);
+    OnPointerPress(event, x);
+    event->accept();
+}
+
+void CPointerSlider::mouseMoveEvent(QMouseEvent* event) {
+    if (!m_pressed) return;
+    const int x = PointerX(event);
+    PositionFromPointer(x);
+    OnPointerDrag(x);
+}
+
+void CPointerSlider::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !m_pressed) {
+        event->ignore();
+        return;
+    }
+    PositionFromPointer(PointerX(event));
+    m_pressed = false;
+    OnPointerRelease();
+    setSliderDown(false);
+    if (m_changed && m_notify) m_notify(4, value());
+    m_changed = false;
+}
+
+// The position changes only by the pointer or the owner; wheel and keys go to the parent.
+void CPointerSlider::wheelEvent(QWheelEvent* event) {
+    event->ignore();
+}
+
+void CPointerSlider::keyPressEvent(QKeyEvent* event) {
+    event->ignore();
+}
+
 // ------------------------------------------------------------------ progress
 
-CSliderCtrlEx::CSliderCtrlEx(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+CSliderCtrlEx::CSliderCtrlEx(QWidget* parent) : CPointerSlider(parent) {
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
@@ -225,49 +277,27 @@ void CSliderCtrlEx::SetPlayedPixel(int x) {
     update();
 }
 
-void CSliderCtrlEx::PositionFromPointer(int x) {
-    const int v = ClickToPosition(x, 0, width(), minimum(), maximum());
-    if (MoveSlider(this, v, m_notify)) m_changed = true;
-}
-
-void CSliderCtrlEx::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    const int x = PointerX(event);
-    m_pressed = true;
-    m_changed = false;
-    setSliderDown(true);
-    PositionFromPointer(x);
+void CSliderCtrlEx::OnPointerPress(QMouseEvent* event, int x) {
     m_draggingInside = rect().contains(event->position().toPoint());
     SetPlayedPixel(x);
-    event->accept();
+}
+
+void CSliderCtrlEx::OnPointerDrag(int x) {
+    if (m_draggingInside) SetPlayedPixel(x);
+}
+
+void CSliderCtrlEx::OnPointerRelease() {
+    m_draggingInside = false;
 }
 
 void CSliderCtrlEx::mouseMoveEvent(QMouseEvent* event) {
+    // Any move over the bar shows the thumb.
     m_hideTimer.stop();
     if (!m_hover) {
         m_hover = true;
         update();
     }
-    if (!m_pressed) return;
-    const int x = PointerX(event);
-    PositionFromPointer(x);
-    if (m_draggingInside) SetPlayedPixel(x);
-}
-
-void CSliderCtrlEx::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !m_pressed) {
-        event->ignore();
-        return;
-    }
-    PositionFromPointer(PointerX(event));
-    m_pressed = false;
-    m_draggingInside = false;
-    setSliderDown(false);
-    if (m_changed && m_notify) m_notify(4, value());
-    m_changed = false;
+    CPointerSlider::mouseMoveEvent(event);
 }
 
 void CSliderCtrlEx::enterEvent(QEnterEvent* event) {
@@ -295,15 +325,6 @@ void CSliderCtrlEx::timerEvent(QTimerEvent* event) {
     update();
 }
 
-// The position changes only by the pointer or the owner; wheel and keys go to the parent.
-void CSliderCtrlEx::wheelEvent(QWheelEvent* event) {
-    event->ignore();
-}
-
-void CSliderCtrlEx::keyPressEvent(QKeyEvent* event) {
-    event->ignore();
-}
-
 void CSliderCtrlEx::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const int w = width();
@@ -324,7 +345,7 @@ void CSliderCtrlEx::paintEvent(QPaintEvent*) {
 
 // ------------------------------------------------------------------ volume
 
-CSliderVolume::CSliderVolume(QWidget* parent) : QSlider(Qt::Horizontal, parent) {
+CSliderVolume::CSliderVolume(QWidget* parent) : CPointerSlider(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
@@ -336,51 +357,10 @@ int CSliderVolume::ChannelRight() const {
     return std::max(ChannelLeft(), width() - 11);
 }
 
-void CSliderVolume::PositionFromPointer(int x) {
-    const int v = ClickToPosition(x, ChannelLeft(), ChannelRight(), minimum(), maximum());
-    if (MoveSlider(this, v, m_notify)) m_changed = true;
-}
-
-void CSliderVolume::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton) {
-        event->ignore();
-        return;
-    }
-    m_pressed = true;
-    m_changed = false;
-    setSliderDown(true);
-    PositionFromPointer(PointerX(event));
-    event->accept();
-}
-
-void CSliderVolume::mouseMoveEvent(QMouseEvent* event) {
-    if (m_pressed) PositionFromPointer(PointerX(event));
-}
-
-void CSliderVolume::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !m_pressed) {
-        event->ignore();
-        return;
-    }
-    PositionFromPointer(PointerX(event));
-    m_pressed = false;
-    setSliderDown(false);
-    if (m_changed && m_notify) m_notify(4, value());
-    m_changed = false;
-}
-
 void CSliderVolume::focusInEvent(QFocusEvent* event) {
     // The keyboard belongs to the window around it.
     QSlider::focusInEvent(event);
     if (QWidget* parent = parentWidget()) parent->setFocus(event->reason());
-}
-
-void CSliderVolume::wheelEvent(QWheelEvent* event) {
-    event->ignore();
-}
-
-void CSliderVolume::keyPressEvent(QKeyEvent* event) {
-    event->ignore();
 }
 
 void CSliderVolume::paintEvent(QPaintEvent*) {

@@ -64,68 +64,80 @@ class CButtonEx : public QAbstractButton {
     bool m_hovering = false;
 };
 
-// The progress bar: a horizontal QSlider drawn by hand.
-class CSliderCtrlEx : public QSlider {
+// A horizontal slider moved only by the pointer (wheel and keys go to the
+// parent): a press, drag and release set the value from the pointer's place
+// on the channel, reporting (5, value) while it changes and (4, value) at
+// release when anything changed during the press.
+class CPointerSlider : public QSlider {
   public:
-    explicit CSliderCtrlEx(QWidget* parent = nullptr);
-    void SetPercent(
-        int percent);  // played part pixel = percent*width/100, 0 below 0 (clamp to width)
-    int PlayedPixel() const { return m_playedPixel; }
-    bool ThumbShown() const { return m_hover; }  // hidden kThumbHideMs after the pointer leaves
+    explicit CPointerSlider(QWidget* parent = nullptr);
     bool Pressed() const { return m_pressed; }
-    // Called with (5, position) while the position changes during a press, (4, position) at
-    // release when anything changed during the press.
     std::function<void(int code, int position)> m_notify;
 
-    static constexpr int kThumbHideMs = 2000;
-
   protected:
-    void paintEvent(QPaintEvent* event) override;
+    // The channel the pointer's x maps onto.
+    virtual int ChannelLeft() const { return 0; }
+    virtual int ChannelRight() const { return width(); }
+    // What a derived slider draws besides the value, after the value moved.
+    virtual void OnPointerPress(QMouseEvent* /*event*/, int /*x*/) {}
+    virtual void OnPointerDrag(int /*x*/) {}
+    virtual void OnPointerRelease() {}
+
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
-    void enterEvent(QEnterEvent* event) override;
-    void leaveEvent(QEvent* event) override;
-    void timerEvent(QTimerEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
 
   private:
     // Sets the value from pointer x; reports 5 when it changed.
     void PositionFromPointer(int x);
+
+    bool m_pressed = false;
+    bool m_changed = false;
+};
+
+// The progress bar: the played part and, while the pointer is over it, the thumb.
+class CSliderCtrlEx : public CPointerSlider {
+  public:
+    explicit CSliderCtrlEx(QWidget* parent = nullptr);
+    // Played part pixel = percent * width / 100, 0 below 0, at most the width.
+    void SetPercent(int percent);
+    int PlayedPixel() const { return m_playedPixel; }
+    bool ThumbShown() const { return m_hover; }  // hidden kThumbHideMs after the pointer leaves
+
+    static constexpr int kThumbHideMs = 2000;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void OnPointerPress(QMouseEvent* event, int x) override;
+    void OnPointerDrag(int x) override;
+    void OnPointerRelease() override;
+
+  private:
     void SetPlayedPixel(int x);
 
     int m_playedPixel = 0;
-    bool m_pressed = false;
     bool m_draggingInside = false;
-    bool m_changed = false;
     bool m_hover = false;
     QBasicTimer m_hideTimer;
 };
 
-// The volume slider: horizontal, drawn by hand, no hover thumb. Never keeps
-// the keyboard focus.
-class CSliderVolume : public QSlider {
+// The volume slider: drawn by hand, no hover thumb. Never keeps the keyboard
+// focus.
+class CSliderVolume : public CPointerSlider {
   public:
     explicit CSliderVolume(QWidget* parent = nullptr);
-    std::function<void(int code, int position)> m_notify;  // same codes as CSliderCtrlEx
 
   protected:
     void paintEvent(QPaintEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
-    void mouseMoveEvent(QMouseEvent* event) override;
-    void mouseReleaseEvent(QMouseEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
-    void wheelEvent(QWheelEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
-
-  private:
-    void PositionFromPointer(int x);
-    int ChannelLeft() const;
-    int ChannelRight() const;
-
-    bool m_pressed = false;
-    bool m_changed = false;
+    int ChannelLeft() const override;
+    int ChannelRight() const override;
 };
 
 // Two thumbs bounding a range [left, right] inside [minimum, maximum], with a

@@ -165,7 +165,8 @@ class CPlayerEngine {
     uint32_t m_nNextTag = 1;  // window thread
     IRenderNotify* m_pRenderNotify = nullptr;
     IPlayerOwner* m_pOwner = nullptr;
-    // Set on the window thread before a player exists; read by the event thread.
+    // Window thread; each player's context takes a copy at its open, which is
+    // what the event thread reads.
     EngineNotifier m_notifier = nullptr;
     void* m_pNotifierUser = nullptr;
     bool m_bInvalid = true;
