@@ -10,6 +10,7 @@
 
 #include "adapters/image.h"
 #include "adapters/native_window.h"
+#include "platform/file.h"
 #include "player/mediainfo.h"
 #include "player/probe.h"
 #include "render/models.h"
@@ -51,16 +52,23 @@ int Save(const char* path, const uint8_t* pixels, int w, int h) {
 // Counts what the recorder is handed; halves like a 25 fps source.
 struct CountingRecorder : IFrameRecorder {
     static int frames, lastWidth, lastHeight;
-    int Open(const char*, const char*, int) override { return 0; }
+    static RecordSpec spec;
+    int Open(const RecordSpec& s) override {
+        spec = s;
+        return 0;
+    }
+    std::string OutputPath() const override { return "rec.mp4"; }
     bool HalvesFrames() const override { return true; }
-    void Frame(int height, const uint8_t*, int width) override {
+    void Frame(const uint8_t*, int width, int height) override {
         ++frames;
         lastWidth = width;
         lastHeight = height;
     }
-    void Close() override {}
+    int Close() override { return 0; }
+    uint64_t DroppedFrames() const override { return 0; }
 };
 int CountingRecorder::frames = 0, CountingRecorder::lastWidth = 0, CountingRecorder::lastHeight = 0;
+RecordSpec CountingRecorder::spec;
 IFrameRecorder* MakeRecorder() {
     return new CountingRecorder;
 }
@@ -182,21 +190,57 @@ TEST(Render, SnapshotHasTheWindowSizeAndRecordingHalvesFrames) {
     ASSERT_TRUE(scene.Open(testutil::Samples().dualPhoto, 640, 360));
     ASSERT_EQ(scene.renderer->InitShaders(), 0);
     scene.renderer->SelectView(0);
+    // Two shots under one name give two files; neither replaces the other.
     const std::string shot = dir.File("shot.jpg");
-    scene.renderer->RequestSnapshot(shot);
+    SavedFile saved;
+    for (const char* expected : {"shot.jpg", "shot_1.jpg"}) {
+        scene.renderer->RequestSnapshot(shot);
+        scene.renderer->Draw(nullptr);
+        ASSERT_TRUE(scene.renderer->TakeSnapshotResult(&saved));
+        EXPECT_EQ(saved.result, 0);
+        EXPECT_EQ(saved.path, dir.File(expected));
+        EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", saved.path),
+                  "JPEG\n640x360\n");
+    }
+    EXPECT_EQ(scene.posted.shots, 2);
+    EXPECT_FALSE(scene.renderer->TakeSnapshotResult(&saved));
+    // A cancelled request saves nothing; a folder that is missing fails.
+    scene.renderer->RequestSnapshot(dir.File("cancelled.jpg"));
+    scene.renderer->CancelSnapshot();
     scene.renderer->Draw(nullptr);
-    EXPECT_EQ(scene.posted.shots, 1);
-    EXPECT_EQ(testutil::Exiftool("-s -s -s -FileType -ImageSize", shot), "JPEG\n640x360\n");
+    EXPECT_FALSE(platform::FileExists(dir.File("cancelled.jpg").c_str()));
+    EXPECT_EQ(scene.posted.shots, 2);
+    scene.renderer->RequestSnapshot(dir.File("missing/shot.jpg"));
+    scene.renderer->Draw(nullptr);
+    ASSERT_TRUE(scene.renderer->TakeSnapshotResult(&saved));
+    EXPECT_NE(saved.result, 0);
 
     CountingRecorder::frames = 0;
-    EXPECT_EQ(scene.renderer->StartRecording("in.mp4", dir.File("rec.mp4").c_str(), 0), 0);
+    EXPECT_EQ(scene.renderer->StartRecording("in.mp4", dir.File("rec.mp4").c_str(), 61500), 0);
     EXPECT_EQ(scene.renderer->StartRecording("in.mp4", "again.mp4", 0), -1);
+    EXPECT_EQ(CountingRecorder::spec.startMs, 61500);
+    EXPECT_EQ(CountingRecorder::spec.width, 640);
+    EXPECT_EQ(CountingRecorder::spec.height, 360);
+    EXPECT_FALSE(CountingRecorder::spec.spherical);  // a view of the sphere is ordinary video
     for (int i = 0; i < 6; ++i) scene.renderer->Draw(nullptr);
     EXPECT_EQ(CountingRecorder::frames, 3);  // frames 1, 3 and 5
     EXPECT_EQ(CountingRecorder::lastWidth, 640);
     EXPECT_EQ(CountingRecorder::lastHeight, 360);
     scene.renderer->StopRecording();
     EXPECT_EQ(scene.posted.records, 1);
+    ASSERT_TRUE(scene.renderer->TakeRecordResult(&saved));
+    EXPECT_EQ(saved.result, 0);
+    scene.renderer->StopRecording();  // nothing runs: nothing posted
+    EXPECT_EQ(scene.posted.records, 1);
+
+    // Larger views keep their shape within 1920 a side, in even sizes.
+    int w = 0, h = 0;
+    COpenglRender::RecordSize(2560, 1440, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(1920, 1080));
+    COpenglRender::RecordSize(1023, 511, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(1022, 510));
+    COpenglRender::RecordSize(900, 3000, &w, &h);
+    EXPECT_EQ(std::make_pair(w, h), std::make_pair(576, 1920));
 }
 
 TEST(Render, RenderCommandWritesThePicture) {

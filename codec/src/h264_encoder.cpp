@@ -39,6 +39,7 @@ int VideoEncoder::Open(const EncoderSettings& s) {
     p.i_timebase_den = m_fpsNum;
     p.b_vfr_input = 0;
     p.i_keyint_max = s.keyInterval;
+    if (!s.sceneCut) p.i_scenecut_threshold = 0;
     if (s.bitRateKbps > 0) {
         p.rc.i_rc_method = X264_RC_ABR;
         p.rc.i_bitrate = s.bitRateKbps;
@@ -77,7 +78,7 @@ bool VideoEncoder::HasDelayed() const {
     return m_enc != nullptr && x264_encoder_delayed_frames(m_enc) > 0;
 }
 
-int VideoEncoder::Encode(const uint8_t* frame420, int64_t pts, EncodedPicture* out) {
+int VideoEncoder::Encode(const uint8_t* frame420, int64_t pts, EncodedPicture* out, bool forceKey) {
     if (m_enc == nullptr) return -1;
     x264_picture_t pic, got;
     x264_picture_init(&pic);
@@ -95,6 +96,7 @@ int VideoEncoder::Encode(const uint8_t* frame420, int64_t pts, EncodedPicture* o
         pic.img.i_stride[0] = m_width;
         pic.img.i_stride[1] = pic.img.i_stride[2] = cw;
         pic.i_pts = pts;
+        if (forceKey) pic.i_type = X264_TYPE_IDR;
         bytes = x264_encoder_encode(m_enc, &nals, &count, &pic, &got);
     } else {
         bytes = x264_encoder_encode(m_enc, &nals, &count, nullptr, &got);

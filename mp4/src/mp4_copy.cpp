@@ -37,6 +37,10 @@ int Mp4SampleCursor::Next(MP4Spliter* sp) {
         const int r = MP4SpliterReadSample(sp, track, buffer.data(),
                                            static_cast<uint32_t>(buffer.size()), &info);
         if (r == kMp4ReadBufferTooSmall) {
+            if (info.size <= buffer.size() || info.size > limit) {
+                pending = false;
+                return kMp4ReadMalformed;
+            }
             buffer.resize(info.size);
             continue;
         }

@@ -457,6 +457,7 @@ int MP4WriterSetProperty(MP4Writer* w, int number, const void* record, uint32_t 
         }
         case kMp4PropStartCodeMode:
         case kMp4PropTrackSetting:
+        case kMp4PropSpherical:
         case kMp4PropRotation: {
             if (size < sizeof(Mp4WriterTrackValue)) return kMp4WriterErrRecordSize;
             Mp4WriterTrackValue r;
@@ -467,6 +468,9 @@ int MP4WriterSetProperty(MP4Writer* w, int number, const void* record, uint32_t 
                 t.startCodeMode = r.value;
             } else if (number == kMp4PropTrackSetting) {
                 t.setting = r.value;
+            } else if (number == kMp4PropSpherical) {
+                if (r.value > 1) return kMp4WriterErrArgument;
+                t.plain = r.value == 0;
             } else {
                 if (r.value != 0 && r.value != 90 && r.value != 180 && r.value != 270)
                     return kMp4WriterErrArgument;

@@ -51,6 +51,7 @@ struct Track {
     uint32_t startCodeMode;
     uint32_t setting;
     uint32_t rotation;
+    bool plain;  // no spherical box (kMp4PropSpherical 0)
 
     Table sizes, offsets, sync, times, chunks, composition;
     bool compositionOn;

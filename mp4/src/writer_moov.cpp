@@ -527,7 +527,7 @@ void EmitTrack(MP4Writer* w, Emitter& e, uint32_t ti, uint8_t* scratch) {
     e.Close(minf);
     e.Close(mdia);
 
-    if (video) e.Raw(MP4SphericalBox(), kMp4SphericalBoxSize);
+    if (video && !t.plain) e.Raw(MP4SphericalBox(), kMp4SphericalBoxSize);
     e.Close(trak);
 }
 

@@ -262,6 +262,26 @@ void PendingFile::Discard() {
     temp_.clear();
 }
 
+int CreateUniqueFile(const std::string& wanted, std::string* created) {
+    if (wanted.empty() || created == nullptr) return -1;
+    const size_t slash = wanted.find_last_of('/');
+    const size_t dot = wanted.find_last_of('.');
+    const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string stem = hasExt ? wanted.substr(0, dot) : wanted;
+    const std::string ext = hasExt ? wanted.substr(dot) : std::string();
+    for (int n = 0; n < 10000; ++n) {
+        const std::string name = n == 0 ? wanted : stem + "_" + std::to_string(n) + ext;
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            ::close(fd);
+            *created = name;
+            return 0;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    return -1;
+}
+
 int RenameFile(const char* from, const char* to) {
     return ::rename(from, to) == 0 ? 0 : -1;
 }
@@ -271,7 +291,8 @@ int RemoveFile(const char* path) {
 }
 
 bool IsSameFile(const char* a, const char* b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (a == nullptr || b == nullptr || ::stat(a, &sa) != 0 || ::stat(b, &sb) != 0) return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }

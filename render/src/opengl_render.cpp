@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/file.h"
 #include "render/matrix.h"
 #include "render/models.h"
 
@@ -264,7 +265,6 @@ void COpenglRender::DestroyContext() {
 }
 
 int COpenglRender::InitShaders() {
-    m_nRecordFrameCount = 0;
     if (m_bInitialised) return 0;
     if (m_nGLMajor < 2) return 1;
     m_bTextureDirty = 1;
@@ -553,19 +553,32 @@ bool COpenglRender::WindowChanged() const {
 void COpenglRender::ReadBack(int w, int h) {
     if (w <= 0 || h <= 0) return;
     if (m_bSnapshotPending) {
-        std::string path;
+        std::string wanted;
         {
             std::lock_guard<std::mutex> lock(m_lock);
-            path = m_strSnapshotPath;
+            wanted = m_strSnapshotPath;
+            m_bSnapshotPending = 0;
         }
-        uint8_t* buf = new (std::nothrow) uint8_t[static_cast<size_t>(w) * h * 4]();
-        if (buf != nullptr) {
+        SavedFile saved;
+        saved.result = -1;
+        saved.path = wanted;
+        std::string created;
+        uint8_t* buf = new (std::nothrow) uint8_t[static_cast<size_t>(w) * h * 4];
+        if (buf != nullptr && m_hooks.saveImage != nullptr && !wanted.empty() &&
+            platform::CreateUniqueFile(wanted, &created) == 0) {
+            // The empty file holds the name; the picture replaces it when whole.
+            saved.path = created;
             glPixelStorei(GL_PACK_ALIGNMENT, 4);
             glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, buf);
-            if (m_hooks.saveImage) m_hooks.saveImage(path.c_str(), buf, w, h);
-            delete[] buf;
+            saved.result = m_hooks.saveImage(created.c_str(), buf, w, h) == 0 ? 0 : -1;
+            if (saved.result != 0) platform::RemoveFile(created.c_str());
         }
-        m_bSnapshotPending = 0;
+        delete[] buf;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_snapshotResult = saved;
+            m_bSnapshotResult = true;
+        }
         if (m_notify) m_notify->Post(WM_SCREENSHOT_SAVED);
     }
     std::lock_guard<std::mutex> lock(m_lock);
@@ -576,31 +589,17 @@ void COpenglRender::ReadBack(int w, int h) {
     }
     const size_t bytes = static_cast<size_t>(w) * h * 4;
     if (bytes > m_nRecordBytes) {
-        // The window grew: the read-back buffers follow it.
+        // The window grew: the read-back buffer follows it.
         uint8_t* pixels = new (std::nothrow) uint8_t[bytes];
-        uint8_t* row = new (std::nothrow) uint8_t[static_cast<size_t>(w) * 4];
-        if (pixels == nullptr || row == nullptr) {
-            delete[] pixels;
-            delete[] row;
-            return;
-        }
+        if (pixels == nullptr) return;
         delete[] m_pRecordPixels;
-        delete[] m_pRecordRow;
         m_pRecordPixels = pixels;
-        m_pRecordRow = row;
         m_nRecordBytes = bytes;
     }
     glPixelStorei(GL_PACK_ALIGNMENT, 4);
     glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, m_pRecordPixels);
-    const size_t stride = static_cast<size_t>(w) * 4;
-    for (int i = 0; i < h / 2; ++i) {
-        uint8_t* a = m_pRecordPixels + stride * i;
-        uint8_t* b = m_pRecordPixels + stride * (h - 1 - i);
-        std::memcpy(m_pRecordRow, a, stride);
-        std::memcpy(a, b, stride);
-        std::memcpy(b, m_pRecordRow, stride);
-    }
-    m_pRecorder->Frame(h, m_pRecordPixels, w);
+    // The recorder turns the rows over while it copies them.
+    m_pRecorder->Frame(m_pRecordPixels, w, h);
 }
 
 void COpenglRender::RequestSnapshot(const std::string& path) {
@@ -609,7 +608,38 @@ void COpenglRender::RequestSnapshot(const std::string& path) {
     m_bSnapshotPending = 1;
 }
 
-int COpenglRender::StartRecording(const char* sourcePath, const char* outputPath, int value) {
+void COpenglRender::CancelSnapshot() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_bSnapshotPending = 0;
+    m_strSnapshotPath.clear();
+}
+
+bool COpenglRender::TakeSnapshotResult(SavedFile* out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_bSnapshotResult) return false;
+    m_bSnapshotResult = false;
+    if (out) *out = m_snapshotResult;
+    return true;
+}
+
+bool COpenglRender::TakeRecordResult(SavedFile* out) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_bRecordResult) return false;
+    m_bRecordResult = false;
+    if (out) *out = m_recordResult;
+    return true;
+}
+
+void COpenglRender::RecordSize(int windowWidth, int windowHeight, int* width, int* height) {
+    // The view's own shape, scaled down to fit 1920 a side; even sizes for 4:2:0.
+    double w = windowWidth > 0 ? windowWidth : 1920, h = windowHeight > 0 ? windowHeight : 960;
+    const double scale = std::min(1.0, std::min(1920.0 / w, 1920.0 / h));
+    *width = std::max(2, static_cast<int>(w * scale) & ~1);
+    *height = std::max(2, static_cast<int>(h * scale) & ~1);
+}
+
+int COpenglRender::StartRecording(const char* sourcePath, const char* outputPath, int64_t startMs,
+                                  std::string* created) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_pRecorder != nullptr) return -1;
     int w = 1920, h = 960;
@@ -617,39 +647,54 @@ int COpenglRender::StartRecording(const char* sourcePath, const char* outputPath
     const size_t bytes = std::max<size_t>(7372800, static_cast<size_t>(w) * h * 4);
     m_pRecordPixels = new (std::nothrow) uint8_t[bytes];
     if (m_pRecordPixels == nullptr) return -2;
-    m_pRecordRow = new (std::nothrow) uint8_t[std::max<size_t>(1843200, size_t(w) * 4)];
     auto fail = [&](int code) {
         delete[] m_pRecordPixels;
-        delete[] m_pRecordRow;
-        m_pRecordPixels = m_pRecordRow = nullptr;
+        m_pRecordPixels = nullptr;
         m_nRecordBytes = 0;
-        if (m_pRecorder) delete m_pRecorder;
+        delete m_pRecorder;
         m_pRecorder = nullptr;
         return code;
     };
-    if (m_pRecordRow == nullptr) return fail(-3);
     m_nRecordBytes = bytes;
     m_pRecorder = m_hooks.makeRecorder ? m_hooks.makeRecorder() : nullptr;
     if (m_pRecorder == nullptr) return fail(-4);
-    const int rc =
-        m_pRecorder->Open(sourcePath ? sourcePath : "", outputPath ? outputPath : "", value);
-    if (rc != 0) return fail(rc == -6 ? -6 : -5);
+    RecordSpec spec;
+    spec.sourcePath = sourcePath;
+    spec.outputPath = outputPath;
+    spec.startMs = startMs;
+    RecordSize(w, h, &spec.width, &spec.height);
+    // Only the flat frame of an equirectangular source shows the whole panorama.
+    spec.spherical = m_nView == ViewFlat && !m_bStitch && m_nTexWidth == 2 * m_nTexHeight;
+    const int rc = m_pRecorder->Open(spec);
+    if (rc != 0) return fail(rc);
+    if (created) *created = m_pRecorder->OutputPath();
+    m_nRecordFrameCount = 0;
     m_bRecording = 1;
     return 0;
 }
 
 void COpenglRender::StopRecording() {
+    IFrameRecorder* recorder = nullptr;
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_pRecorder == nullptr) return;
         m_bRecording = 0;
-        m_pRecorder->Close();
-        delete m_pRecorder;
+        recorder = m_pRecorder;
         m_pRecorder = nullptr;
         delete[] m_pRecordPixels;
-        delete[] m_pRecordRow;
-        m_pRecordPixels = m_pRecordRow = nullptr;
+        m_pRecordPixels = nullptr;
         m_nRecordBytes = 0;
+    }
+    // Outside the lock: the encoder drains its queue while drawing goes on.
+    SavedFile saved;
+    saved.result = recorder->Close();
+    saved.path = recorder->OutputPath();
+    saved.dropped = recorder->DroppedFrames();
+    delete recorder;
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_recordResult = saved;
+        m_bRecordResult = true;
     }
     if (m_notify) m_notify->Post(WM_RECORD_SAVED);
 }

@@ -279,7 +279,7 @@ int WriteMp4Impl(const std::string& path, const std::vector<uint8_t>& trailer,
     lens.insert(lens.end(), stamp.begin(), stamp.end());
     char key[160];
     std::snprintf(key, sizeof key, "video-c%d-%dx%d-%gs-%d%s-%016llx-%016llx.mp4", opt.cameraType,
-                  opt.width, opt.height, opt.seconds, opt.fps, opt.audio ? "-a" : "",
+                  opt.width, opt.height, opt.seconds, opt.fps, opt.audio ? "-sweep" : "",
                   static_cast<unsigned long long>(Fnv1a(lens)),
                   static_cast<unsigned long long>(Fnv1a(userData)));
     std::vector<uint8_t> src;

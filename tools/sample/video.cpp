@@ -128,6 +128,13 @@ int EncodeVideo(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8
 }
 
 // A 440 Hz stereo tone at 48 kHz, raw AAC frames and the decoder configuration.
+// A tone rising from 200 Hz by 80 Hz a second: no two moments sound alike,
+// so a copy of the sound can be placed on the source's timeline.
+double SweepPhase(int64_t sample) {
+    const double t = static_cast<double>(sample) / 48000.0;
+    return 2 * 3.14159265358979 * (200.0 * t + 40.0 * t * t);
+}
+
 int EncodeSound(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8_t>* config) {
     av_log_set_level(AV_LOG_ERROR);  // the encoder reports its statistics otherwise
     const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
@@ -176,8 +183,7 @@ int EncodeSound(const Mp4Options& o, std::vector<Packet>* out, std::vector<uint8
         for (int c = 0; c < 2; ++c) {
             float* s = reinterpret_cast<float*>(frame->data[c]);
             for (int i = 0; i < frame->nb_samples; ++i)
-                s[i] = 0.2f * static_cast<float>(std::sin(2 * 3.14159265358979 * 440.0 *
-                                                          static_cast<double>(at + i) / 48000.0));
+                s[i] = 0.2f * static_cast<float>(std::sin(SweepPhase(at + i)));
         }
         frame->pts = at;
         at += frame->nb_samples;

@@ -20,6 +20,7 @@ struct EncoderSettings {
     int refs = -1;              // -1: not set
     int bFrames = -1;           // -1: not set
     int threads = 0;            // 0: the encoder's choice; 1 gives the same bytes everywhere
+    bool sceneCut = true;       // false: key frames only where asked or at the interval
 };
 
 // One encoded picture: length-prefixed NAL units, times in frame ticks.
@@ -40,9 +41,11 @@ class VideoEncoder {
     int Open(const EncoderSettings& s);
     // The avcC record built from the encoder's parameter sets.
     const std::vector<uint8_t>& Config() const { return m_config; }
-    // Encodes one contiguous 4:2:0 frame (null: drain one delayed picture).
-    // Returns 1 with a picture, 0 without, -1 on failure.
-    int Encode(const uint8_t* frame420, int64_t pts, EncodedPicture* out);
+    // Encodes one contiguous 4:2:0 frame (null: drain one delayed picture);
+    // forceKey makes this frame an IDR picture. The picture handed back may be
+    // an earlier frame's: its pts says which. Returns 1 with a picture, 0
+    // without, -1 on failure.
+    int Encode(const uint8_t* frame420, int64_t pts, EncodedPicture* out, bool forceKey = false);
     bool HasDelayed() const;
     // Frame-rate fraction of the timestamps.
     uint32_t FpsNum() const { return m_fpsNum; }

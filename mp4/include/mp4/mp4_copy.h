@@ -27,9 +27,13 @@ struct Mp4SampleCursor {
     std::vector<uint8_t> buffer = std::vector<uint8_t>(1 << 16);
     Mp4SampleInfo info{};
     bool pending = false;  // info and buffer hold a sample not yet written
+    // The buffer grows to the size a sample needs up to this bound; a larger
+    // sample is refused as malformed rather than trusted.
+    size_t limit = size_t{256} << 20;
 
     // Reads the next sample. 0 with `pending` set, 0 with it cleared at the
-    // end of the track, or the reader's code.
+    // end of the track, or the reader's code (kMp4ReadMalformed for a sample
+    // over the limit).
     int Next(MP4Spliter* sp);
 };
 

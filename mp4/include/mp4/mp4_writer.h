@@ -44,6 +44,8 @@ enum Mp4WriterProperty {
     kMp4PropBrand = 204,          // uint32_t: major brand (default '3gp5')
     kMp4PropSpill = 205,          // Mp4Io: spill file (replaces the one given to create)
     kMp4PropModeFlags = 206,      // uint32_t: bit 0 fragmented, bit 1 movie box first; 0 only
+    kMp4PropSpherical = 207,      // Mp4WriterTrackValue: 1 (default) marks a video track as
+                                  // equirectangular 360-degree video, 0 leaves the box out
     kMp4PropRotation = 406,       // Mp4WriterTrackValue: 0, 90, 180 or 270 degrees
     kMp4PropHandlerName = 431,    // Mp4WriterTrackBytes: handler name (no zero needed)
     kMp4PropUserData = 432,       // Mp4WriterBytes: payload of a udta box in moov (no track)
@@ -108,7 +110,8 @@ int MP4WriterMemoryUse(const MP4Writer* w, uint64_t* current, uint64_t* peak);
 // empty description.
 bool MP4WriterDescribesCodec(uint32_t codec, size_t configSize);
 
-// The spherical video box written as the last child of every video track.
+// The spherical video box written as the last child of every video track
+// (unless kMp4PropSpherical turned it off for the track).
 constexpr uint32_t kMp4SphericalXmlSize = 417;
 constexpr uint32_t kMp4SphericalBoxSize = 24 + kMp4SphericalXmlSize;
 // The 441 bytes of the box.

@@ -182,6 +182,12 @@ class PendingFile {
     std::string final_;
     std::string temp_;
 };
+// Creates an empty file under `wanted`, or, when that name exists, under the
+// first free "name_1.ext", "name_2.ext", ... (the number goes before the last
+// extension), exclusively, so nothing is ever overwritten. The name taken goes
+// to *created. 0, or -1 when no file could be created (missing or read-only
+// folder, no free name among the first 10000).
+int CreateUniqueFile(const std::string& wanted, std::string* created);
 // Replaces `to` by `from` (same file system). Returns 0 or -1.
 int RenameFile(const char* from, const char* to);
 // Deletes a file; 0 or -1.

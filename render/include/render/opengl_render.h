@@ -23,16 +23,40 @@ class IRenderNotify {
     virtual void Post(int message) = 0;
 };
 
-// The recorder a recording hands frames to (BGRA, rows top first).
+// What a view recording is asked to make.
+struct RecordSpec {
+    const char* sourcePath = nullptr;  // the playing file, whose sound is copied
+    const char* outputPath = nullptr;  // the wanted name; an existing file is never replaced
+    int64_t startMs = 0;               // the playback time at the start
+    int width = 0, height = 0;         // the encoded picture (even sizes)
+    bool spherical = false;            // the picture is a whole 2:1 panorama
+};
+
+// The recorder a recording hands frames to. Open and Close on the window
+// thread, Frame on the thread that draws.
 class IFrameRecorder {
   public:
     virtual ~IFrameRecorder() = default;
-    virtual int Open(const char* sourcePath, const char* outputPath, int value) = 0;
+    // 0, or a negative code; on a failure nothing is left on disk.
+    virtual int Open(const RecordSpec& spec) = 0;
+    // The file being written (the wanted name or a numbered one).
+    virtual std::string OutputPath() const = 0;
     // True when the source has a video track of 20 frames per second or more:
     // every second frame is then recorded.
     virtual bool HalvesFrames() const = 0;
-    virtual void Frame(int height, const uint8_t* pixels, int width) = 0;
-    virtual void Close() = 0;
+    // A drawn frame as read back: BGRA, rows from the bottom. Copied.
+    virtual void Frame(const uint8_t* pixelsBottomUp, int width, int height) = 0;
+    // Finishes the file: 0 when it is complete, otherwise it was removed.
+    virtual int Close() = 0;
+    // Frames refused because the encoder was behind.
+    virtual uint64_t DroppedFrames() const = 0;
+};
+
+// The outcome of a screen shot or a recording, for the window to announce.
+struct SavedFile {
+    int result = 0;    // 0 the file is complete; otherwise nothing was saved
+    std::string path;  // the file written (or the name that was wanted)
+    uint64_t dropped = 0;
 };
 
 // Image hooks of the platform layer: a BGR picture with 4-byte aligned rows,
@@ -82,16 +106,29 @@ class COpenglRender {
     void Draw(const uint8_t* pixels);
     // The drawing thread: the window's size differs from the last drawn one.
     bool WindowChanged() const;
-    // Window thread: the next drawn frame is saved to path.
+    // Window thread: the next drawn frame is saved under path, or under the
+    // first free numbered name beside it; WM_SCREENSHOT_SAVED follows, and
+    // TakeSnapshotResult tells what was written.
     void RequestSnapshot(const std::string& path);
+    // Window thread: forgets a request not yet served (playback stopped or
+    // another file opens).
+    void CancelSnapshot();
+    bool TakeSnapshotResult(SavedFile* out);
     // Window thread: hands every drawn frame (every second one when the
-    // recorder halves frames) to a recorder made by the hook and opened with
-    // the arguments. 0 recording; -1 a recording is already running; -2 no
-    // memory for the frame buffer; -3 no memory for the row buffer; -4 no
-    // recorder (no hook, or it made none); -6 the recorder's Open answered -6;
-    // -5 it failed otherwise. On a failure nothing is kept.
-    int StartRecording(const char* sourcePath, const char* outputPath, int value);
+    // recorder halves frames) to a recorder made by the hook. The picture is
+    // encoded at the window's shape, at most 1920 wide, in even sizes; a flat
+    // view of a 2:1 panorama keeps the spherical mark. 0 recording (the file's
+    // name in *created); -1 a recording is already running; -2 no memory for
+    // the frame buffer; -4 no recorder (no hook, or it made none); otherwise
+    // the recorder's Open code. On a failure nothing is kept.
+    int StartRecording(const char* sourcePath, const char* outputPath, int64_t startMs,
+                       std::string* created = nullptr);
+    // Finishes the file (waiting for the encoder), posts WM_RECORD_SAVED and
+    // keeps the outcome for TakeRecordResult. Nothing when none runs.
     void StopRecording();
+    bool TakeRecordResult(SavedFile* out);
+    // The encoded size of a recording of a window of this size.
+    static void RecordSize(int windowWidth, int windowHeight, int* width, int* height);
 
     // View input from any thread; the drawing thread takes it at the start of
     // every Draw, before the view is bound and the matrices are made.
@@ -141,11 +178,13 @@ class COpenglRender {
     IRenderNotify* m_notify;
     RenderHooks m_hooks;
     GlxState* m_glx = nullptr;
-    std::mutex m_lock;  // guards m_strSnapshotPath, m_pRecorder and the record buffers
+    // Guards m_strSnapshotPath, the results, m_pRecorder and the record buffer.
+    std::mutex m_lock;
     std::string m_strSnapshotPath;
+    bool m_bSnapshotResult = false, m_bRecordResult = false;
+    SavedFile m_snapshotResult, m_recordResult;
     IFrameRecorder* m_pRecorder = nullptr;
     uint8_t* m_pRecordPixels = nullptr;
-    uint8_t* m_pRecordRow = nullptr;
     size_t m_nRecordBytes = 0;
     uint8_t* m_pPhotoPixels = nullptr;
     int32_t m_nPhotoBytes = 0;

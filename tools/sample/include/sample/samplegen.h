@@ -98,10 +98,10 @@ struct Mp4Options {
 };
 
 // H.264 MP4 (moov after mdat) written by our MP4 writer: libx264 frames of the rendered camera
-// pictures, an optional AAC tone (libavcodec), and the trailer: in a "udta" of "moov" through the
-// writer's user data, or inserted afterwards as a box per the other placements. The writer's
-// spherical box stays only with sphericalBox (replaced when sphericalXml is given). Results are
-// cached in the temporary folder by their parameters. Returns 0 or a negative code.
+// pictures, an optional AAC rising tone (libavcodec), and the trailer: in a "udta" of "moov"
+// through the writer's user data, or inserted afterwards as a box per the other placements. The
+// writer's spherical box stays only with sphericalBox (replaced when sphericalXml is given).
+// Results are cached in the temporary folder by their parameters. Returns 0 or a negative code.
 int WriteMp4(const std::string& path, const std::vector<uint8_t>& trailer, const Mp4Options&);
 
 // Low-level helpers for tests that build box structures by hand.
