@@ -50,7 +50,7 @@ class MainWindow : public testing::Test {
         QDir().mkpath(Q(dir_.File("home")));
         ApplyLanguage(kLanguageEnglish);
         window_ = std::make_unique<CVideoPlayerDlg>();
-        window_->m_showMessage = [this](const QString& text, MessageButtons) {
+        window_->m_showMessage = [this](const QString& text, const QString&, MessageButtons) {
             messages_.push_back(text);
             return answer_;
         };

@@ -525,7 +525,10 @@ TEST(Mp4Writer, RefusesBadCallsWithTheirCodes) {
     Mp4WriterTrackValue unknown{video + 1, 3};
     EXPECT_EQ(MP4WriterSetProperty(fw.w, kMp4PropStartCodeMode, &unknown, sizeof unknown),
               kMp4WriterErrArgument);
-    EXPECT_EQ(MP4WriterSetProperty(fw.w, 207, &one, 4), kMp4WriterErrUnknownProperty);
+    EXPECT_EQ(MP4WriterSetProperty(fw.w, 208, &one, 4), kMp4WriterErrUnknownProperty);
+    const Mp4WriterTrackValue spherical{video, 2};
+    EXPECT_EQ(MP4WriterSetProperty(fw.w, kMp4PropSpherical, &spherical, sizeof spherical),
+              kMp4WriterErrArgument);
     EXPECT_EQ(fw.Sample(video + 1, Bytes(4, 0), 0, 0, true), kMp4WriterErrArgument);
 }
 

@@ -91,7 +91,7 @@ void PlayVideo(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
         app::CVideoPlayerDlg window;
-        window.m_showMessage = [](const QString&, app::MessageButtons) { return false; };
+        window.m_showMessage = [](const QString&, const QString&, app::MessageButtons) { return false; };
         window.show();
         window.OpenPath(QString::fromStdString(g_video));
         CPlayerEngine& engine = window.Engine();
@@ -141,7 +141,7 @@ void PlayVideo(benchmark::State& state) {
 void StillPhoto(benchmark::State& state) {
     for (auto _ : state) {
         app::CVideoPlayerDlg window;
-        window.m_showMessage = [](const QString&, app::MessageButtons) { return false; };
+        window.m_showMessage = [](const QString&, const QString&, app::MessageButtons) { return false; };
         window.show();
         window.OpenPath(QString::fromStdString(g_photo));
         RunFor(2000);  // shown and settled

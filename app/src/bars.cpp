@@ -208,10 +208,24 @@ void CCaptionBar::paintEvent(QPaintEvent* event) {
     // The title in the free middle of the bar.
     QPainter p(this);
     p.setPen(QColor(0xd8, 0xd8, 0xd8));
-    const int left = 40, right = width() - 170 - 30 * 5;
+    int left = 40;
+    const int right = width() - 170 - 30 * 5;
+    if (m_bRecording && right > left + 20) {
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setBrush(QColor(0xe0, 0x30, 0x30));
+        p.setPen(Qt::NoPen);
+        p.drawEllipse(QPoint(left + 6, height() / 2), 5, 5);
+        p.setPen(QColor(0xd8, 0xd8, 0xd8));
+        left += 18;
+    }
     if (right > left)
         p.drawText(QRect(left, 0, right - left, height()), Qt::AlignVCenter | Qt::AlignLeft,
                    p.fontMetrics().elidedText(m_title, Qt::ElideMiddle, right - left));
+}
+
+void CCaptionBar::SetRecording(bool recording) {
+    m_bRecording = recording;
+    update();
 }
 
 void CCaptionBar::mouseDoubleClickEvent(QMouseEvent*) {

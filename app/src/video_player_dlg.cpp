@@ -2,6 +2,8 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -29,6 +31,8 @@
 #include "app/skin.h"
 #include "app/strings.h"
 #include "app/video_control.h"
+#include "convert/convert_client.h"
+#include "record/view_recorder.h"
 
 namespace app {
 
@@ -42,10 +46,26 @@ int SaveImageHook(const char* path, const uint8_t* pixels, int w, int h) {
     return adapters::SaveBgraBottomUp(path, pixels, w, h);
 }
 
+// Recorders convert frames with the conversion library, loaded at the first
+// recording; without it a recording cannot start.
+IFrameRecorder* MakeRecorderHook() {
+    static ConvertClient client;
+    static const bool loaded = [] {
+        std::string error;
+        const bool ok = client.Load(&error);
+        if (!ok) std::fprintf(stderr, "recording unavailable: %s\n", error.c_str());
+        return ok;
+    }();
+    RecorderOptions options;
+    options.convert = loaded ? client.rescaleCsconvert : nullptr;
+    return new CViewRecorder(options);
+}
+
 RenderHooks Hooks() {
     RenderHooks hooks;
     hooks.loadPhoto = LoadPhotoHook;
     hooks.saveImage = SaveImageHook;
+    hooks.makeRecorder = MakeRecorderHook;
     return hooks;
 }
 
@@ -101,8 +121,8 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
     m_pFallback->setAlignment(Qt::AlignCenter);
     m_pFallback->hide();
 
-    m_showMessage = [this](const QString& text, MessageButtons buttons) {
-        return ShowMessage(this, text, QString(), buttons);
+    m_showMessage = [this](const QString& text, const QString& caption, MessageButtons buttons) {
+        return ShowMessage(this, text, caption, buttons);
     };
     m_chooseFiles = [this] {
         return QFileDialog::getOpenFileNames(this, QString(), QString(), kOpenFilter, nullptr,
@@ -159,7 +179,15 @@ void CVideoPlayerDlg::StopTimer(int id) {
 }
 
 bool CVideoPlayerDlg::Message(int stringId, MessageButtons buttons) {
-    return m_showMessage ? m_showMessage(LoadString(stringId), buttons) : false;
+    return m_showMessage ? m_showMessage(LoadString(stringId), QString(), buttons) : false;
+}
+
+void CVideoPlayerDlg::MessageSaved(int stringId, const QString& path) {
+    std::printf("saved %s\n", QFile::encodeName(path).constData());
+    std::fflush(stdout);
+    if (m_showMessage)
+        m_showMessage(QString("%1: %2").arg(LoadString(stringId), QDir::toNativeSeparators(path)),
+                      LoadString(kStrFinish), kMessageOk);
 }
 
 // --------------------------------------------------------------- the engine
@@ -507,9 +535,16 @@ void CVideoPlayerDlg::OnMessage(int message, intptr_t wParam, intptr_t lParam, u
             StopRecording();
             break;
         case WM_TAKE_SCREENSHOT:
+            TakeScreenshot();
+            break;
         case WM_RECORD_START:
+            StartRecording();
+            break;
         case WM_RECORD_SAVED_MSG:
+            AnnounceRecording();
+            break;
         case WM_SCREENSHOT_SAVED_MSG:
+            AnnounceScreenshot();
             break;
         default:
             break;
@@ -670,10 +705,92 @@ void CVideoPlayerDlg::ShowFloatBar() {
     StopTimer(kTimerFloatBar);
 }
 
+// ------------------------------------------------- screen shots and recordings
+
+bool CVideoPlayerDlg::ViewShown() const {
+    const int state = m_engine.m_nState;
+    const bool shown = state == PS_PLAYING || state == PS_PAUSED || (m_bIsPhoto && m_engine.m_bPhotoMode);
+    return shown && m_engine.m_pRender != nullptr && m_engine.m_nGLMajor >= 2;
+}
+
+QString CVideoPlayerDlg::OutputName(const char* prefix, const char* extension) const {
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDate d = now.date();
+    const QTime t = now.time();
+    return m_strOutputFolder + QString::asprintf("%s_%d-%02d-%02d-%02d-%02d-%02d.%s", prefix,
+                                                 d.year(), d.month(), d.day(), t.hour(),
+                                                 t.minute(), t.second(), extension);
+}
+
+void CVideoPlayerDlg::TakeScreenshot() {
+    if (!ViewShown()) return;
+    QDir().mkpath(m_strOutputFolder);  // it may have gone since the start
+    m_strSnapshotPath = OutputName("ScreenShot", "jpg");
+    m_engine.m_pRender->RequestSnapshot(QFile::encodeName(m_strSnapshotPath).toStdString());
+    // A photo is drawn only when something changed: this is a change.
+    if (m_engine.m_bPhotoMode) m_engine.Invalidate();
+}
+
+void CVideoPlayerDlg::StartRecording() {
+    if (m_bIsRecording || !ViewShown()) return;
+    QDir().mkpath(m_strOutputFolder);
+    m_strRecordPath = OutputName("ScreenRecord", "mp4");
+    std::string created;
+    // The playback time in milliseconds: the sound starts where the picture does.
+    const int rc = m_engine.m_pRender->StartRecording(
+        NativePath().c_str(), QFile::encodeName(m_strRecordPath).toStdString().c_str(),
+        m_engine.GetTime(), &created);
+    if (rc == 0) {
+        m_strRecordPath = QFile::decodeName(created.c_str());
+        std::printf("recording %s from %lld ms\n", created.c_str(),
+                    static_cast<long long>(m_engine.GetTime()));
+        std::fflush(stdout);
+        ShowRecording(true);
+        return;
+    }
+    std::fprintf(stderr, "recording not started: %d\n", rc);
+    ShowRecording(false);
+    if (rc == kRecordBadSource || rc == kRecordNoVideo)
+        Message(kStrCannotRecord);
+    else
+        Message(kStrCreateFileFailed);
+}
+
 void CVideoPlayerDlg::StopRecording() {
-    // Recording arrives with the screen recorder; nothing runs yet.
-    m_bIsRecording = false;
-    m_pBottom->SetLocked(false);
+    // Finishes the file now; its notice follows as WM_RECORD_SAVED.
+    if (m_engine.m_pRender != nullptr) m_engine.m_pRender->StopRecording();
+    ShowRecording(false);
+}
+
+void CVideoPlayerDlg::ShowRecording(bool recording) {
+    m_bIsRecording = recording;
+    m_pCaption->SetRecording(recording);
+    m_pFloat->SetRecording(recording);
+    m_pBottom->SetLocked(recording);
+}
+
+void CVideoPlayerDlg::AnnounceScreenshot() {
+    SavedFile saved;
+    if (m_engine.m_pRender == nullptr || !m_engine.m_pRender->TakeSnapshotResult(&saved)) return;
+    if (saved.result != 0) {
+        Message(kStrCreateFileFailed);
+        return;
+    }
+    m_strSnapshotPath = QFile::decodeName(saved.path.c_str());
+    MessageSaved(kStrScreenShotSavedIn, m_strSnapshotPath);
+}
+
+void CVideoPlayerDlg::AnnounceRecording() {
+    SavedFile saved;
+    if (m_engine.m_pRender == nullptr || !m_engine.m_pRender->TakeRecordResult(&saved)) return;
+    // Playback may have ended the recording: the bars follow.
+    ShowRecording(false);
+    if (saved.result != 0) {
+        Message(kStrCreateFileFailed);
+        return;
+    }
+    m_strRecordPath = QFile::decodeName(saved.path.c_str());
+    MessageSaved(kStrRecordingSavedIn, m_strRecordPath);
 }
 
 void CVideoPlayerDlg::ShowLanguageDialog() {

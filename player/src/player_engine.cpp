@@ -138,6 +138,10 @@ int CPlayerEngine::Open(const char* path, bool isPhoto) {
         return 0;
     }
     if (m_nState != PS_IDLE && m_pOwner != nullptr) m_pOwner->StopBeforeOpen();
+    if (m_pRender != nullptr) {
+        m_pRender->CancelSnapshot();
+        m_pRender->StopRecording();
+    }
     if (m_bPhotoMode && m_pRender != nullptr) {
         m_bPhotoMode = 0;
         m_pRender->ReleaseShaders();
@@ -260,6 +264,12 @@ void CPlayerEngine::Pause() {
 }
 
 void CPlayerEngine::Stop() {
+    // A recording never outlives the playback it records, and a screen shot
+    // asked for now must not catch the next file's picture.
+    if (m_pRender != nullptr) {
+        m_pRender->CancelSnapshot();
+        m_pRender->StopRecording();
+    }
     ResetView();
     if (m_nState != PS_IDLE && m_player) {
         ReleasePlayer();

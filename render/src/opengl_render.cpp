@@ -554,9 +554,11 @@ void COpenglRender::ReadBack(int w, int h) {
     if (w <= 0 || h <= 0) return;
     if (m_bSnapshotPending) {
         std::string wanted;
+        bool keep = true;
         {
             std::lock_guard<std::mutex> lock(m_lock);
             wanted = m_strSnapshotPath;
+            keep = m_bSnapshotKeep;
             m_bSnapshotPending = 0;
         }
         SavedFile saved;
@@ -564,14 +566,15 @@ void COpenglRender::ReadBack(int w, int h) {
         saved.path = wanted;
         std::string created;
         uint8_t* buf = new (std::nothrow) uint8_t[static_cast<size_t>(w) * h * 4];
+        if (!keep) created = wanted;
         if (buf != nullptr && m_hooks.saveImage != nullptr && !wanted.empty() &&
-            platform::CreateUniqueFile(wanted, &created) == 0) {
+            (!keep || platform::CreateUniqueFile(wanted, &created) == 0)) {
             // The empty file holds the name; the picture replaces it when whole.
             saved.path = created;
             glPixelStorei(GL_PACK_ALIGNMENT, 4);
             glReadPixels(0, 0, w, h, GL_BGRA, GL_UNSIGNED_BYTE, buf);
             saved.result = m_hooks.saveImage(created.c_str(), buf, w, h) == 0 ? 0 : -1;
-            if (saved.result != 0) platform::RemoveFile(created.c_str());
+            if (saved.result != 0 && keep) platform::RemoveFile(created.c_str());
         }
         delete[] buf;
         {
@@ -602,9 +605,10 @@ void COpenglRender::ReadBack(int w, int h) {
     m_pRecorder->Frame(m_pRecordPixels, w, h);
 }
 
-void COpenglRender::RequestSnapshot(const std::string& path) {
+void COpenglRender::RequestSnapshot(const std::string& path, bool keepExisting) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_strSnapshotPath = path;
+    m_bSnapshotKeep = keepExisting;
     m_bSnapshotPending = 1;
 }
 

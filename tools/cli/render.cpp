@@ -246,7 +246,7 @@ int RunRender(const std::vector<std::string>& args) {
         if (result != 0) failure = DrawFailure(result, file);
         if (result == 0) {
             g_saveResult = kSaveFailed;
-            renderer.RequestSnapshot(pending.TempPath());
+            renderer.RequestSnapshot(pending.TempPath(), false);
             renderer.Draw(nullptr);
             if (g_saveResult != 0) {
                 result = kSaveFailed;

@@ -53,6 +53,9 @@ class CCaptionBar : public CBar {
     // The view shown: its button takes the selected look, the others the normal one.
     void SetCurrentView(int view);
     void SetMirror(bool mirror);
+    // A recording runs: a red mark before the title says so.
+    void SetRecording(bool recording);
+    bool Recording() const { return m_bRecording; }
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -67,6 +70,7 @@ class CCaptionBar : public CBar {
 
     QString m_title;
     bool m_bRestore = false;
+    bool m_bRecording = false;
     FileKind m_kind = kFileNone;
 };
 

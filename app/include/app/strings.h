@@ -66,7 +66,8 @@ constexpr uint16_t kLanguageChinese = 2052;  // Chinese (Simplified, China)
     X(kStrButtonCancel, 504)           \
     X(kStrLanguageAtNextStart, 505)    \
     X(kStrMaximise, 506)               \
-    X(kStrRestore, 507)
+    X(kStrRestore, 507)                \
+    X(kStrCannotRecord, 508)
 
 #define ORBIVUE_STRING_ID_CONSTANT(name, number) constexpr int name = number;
 ORBIVUE_STRING_IDS(ORBIVUE_STRING_ID_CONSTANT)

@@ -54,7 +54,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     int Position();
 
     // Replaceable for tests: message boxes and the file dialog.
-    std::function<bool(const QString& text, MessageButtons buttons)> m_showMessage;
+    std::function<bool(const QString& text, const QString& caption, MessageButtons buttons)>
+        m_showMessage;
     std::function<QStringList()> m_chooseFiles;
 
     // State (window thread).
@@ -63,6 +64,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     bool m_bIsRejected = false;
     bool m_bIsFullScreen = false;
     bool m_bIsRecording = false;
+    QString m_strSnapshotPath;  // the last screen-shot name asked for, then the one written
+    QString m_strRecordPath;    // the running or last recording
     QString m_strOutputFolder;
     bool m_bOutputFolderReady = true;
     int m_nVolume = 100;  // what the volume slider shows, applied to every new video
@@ -98,6 +101,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void StartTimer(int id, int milliseconds);
     void StopTimer(int id);
     bool Message(int stringId, MessageButtons buttons = kMessageOk);
+    // "TEXT: PATH" under the caption "Finish".
+    void MessageSaved(int stringId, const QString& path);
 
     void OpenByDialog();
     void PlayPause();
@@ -107,7 +112,15 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void OnPlayerEvent(int code, intptr_t value);
     void ToggleFullScreen();
     void ShowFloatBar();
+    // Screen shots and recordings of the view.
+    bool ViewShown() const;
+    QString OutputName(const char* prefix, const char* extension) const;
+    void TakeScreenshot();
+    void StartRecording();
     void StopRecording();
+    void ShowRecording(bool recording);
+    void AnnounceScreenshot();
+    void AnnounceRecording();
     void ShowLanguageDialog();
     std::string NativePath() const;
 

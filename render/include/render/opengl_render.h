@@ -106,10 +106,12 @@ class COpenglRender {
     void Draw(const uint8_t* pixels);
     // The drawing thread: the window's size differs from the last drawn one.
     bool WindowChanged() const;
-    // Window thread: the next drawn frame is saved under path, or under the
-    // first free numbered name beside it; WM_SCREENSHOT_SAVED follows, and
-    // TakeSnapshotResult tells what was written.
-    void RequestSnapshot(const std::string& path);
+    // Window thread: the next drawn frame is saved under path, or, when
+    // keepExisting and a file has that name, under the first free numbered
+    // name beside it; WM_SCREENSHOT_SAVED follows, and TakeSnapshotResult
+    // tells what was written. Without keepExisting the path is written as it
+    // is (a caller's own temporary name).
+    void RequestSnapshot(const std::string& path, bool keepExisting = true);
     // Window thread: forgets a request not yet served (playback stopped or
     // another file opens).
     void CancelSnapshot();
@@ -181,6 +183,7 @@ class COpenglRender {
     // Guards m_strSnapshotPath, the results, m_pRecorder and the record buffer.
     std::mutex m_lock;
     std::string m_strSnapshotPath;
+    bool m_bSnapshotKeep = true;
     bool m_bSnapshotResult = false, m_bRecordResult = false;
     SavedFile m_snapshotResult, m_recordResult;
     IFrameRecorder* m_pRecorder = nullptr;
