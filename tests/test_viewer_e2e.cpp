@@ -13,6 +13,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "render/models.h"
 #include "support/command.h"
 #include "support/files.h"
+#include "support/peers.h"
 #include "support/qt_app.h"
 #include "support/samples.h"
 
@@ -115,6 +117,11 @@ class Viewer {
         return status;
     }
 
+    // Everything the viewer printed.
+    std::string FullLog() const {
+        const testutil::Bytes bytes = testutil::ReadFile(m_log);
+        return std::string(bytes.begin(), bytes.end());
+    }
     // The viewer's output, for a failure's message.
     std::string Log() const {
         const testutil::Bytes bytes = testutil::ReadFile(m_log);
@@ -462,6 +469,223 @@ TEST_F(ViewerE2E, TheBarsDriveThePlayer) {
         testutil::RunCommand("xdotool search --name '^VideoPlayer$' 2>/dev/null", &status);
     EXPECT_TRUE(after.empty()) << "closed";
     if (!after.empty()) testutil::RunCommand("kill " + pid, &status);
+}
+
+// Where the sound of `part` best matches within `whole` (both mono 8 kHz), in
+// seconds: normalised cross-correlation over every offset.
+double SoundOffset(const std::vector<int16_t>& whole, const std::vector<int16_t>& part) {
+    double best = -2, bestAt = -1;
+    double partEnergy = 0;
+    for (int16_t v : part) partEnergy += double(v) * v;
+    for (size_t at = 0; at + part.size() <= whole.size(); ++at) {
+        double dot = 0, energy = 0;
+        for (size_t i = 0; i < part.size(); ++i) {
+            dot += double(whole[at + i]) * part[i];
+            energy += double(whole[at + i]) * whole[at + i];
+        }
+        const double c = dot / std::sqrt(energy * partEnergy + 1e-9);
+        if (c > best) {
+            best = c;
+            bestAt = double(at);
+        }
+    }
+    return best > 0.8 ? bestAt / 8000.0 : -1;
+}
+
+std::vector<int16_t> MonoSound(const std::string& file, const std::string& raw) {
+    int status = 0;
+    testutil::RunCommand("ffmpeg -nostdin -v error -y -i " + testutil::ShellQuote(file) +
+                             " -vn -ac 1 -ar 8000 -f s16le " + testutil::ShellQuote(raw),
+                         &status);
+    EXPECT_EQ(status, 0) << file;
+    const testutil::Bytes bytes = testutil::ReadFile(raw);
+    std::vector<int16_t> samples(bytes.size() / 2);
+    for (size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    return samples;
+}
+
+// The number after `key` on the viewer's log line that starts with `line`.
+std::string LogLine(const std::string& log, const std::string& start) {
+    const size_t at = log.find(start);
+    if (at == std::string::npos) return {};
+    return log.substr(at, log.find('\n', at) - at);
+}
+
+// The floating bar's snapshot and record buttons: a 5 s recording of a
+// playing video with sound and two screen shots during it. The source has
+// 12 frames a second, so that every drawn frame is recorded and the screen
+// shot's picture is one of the recording's.
+TEST_F(ViewerE2E, TheFloatingBarRecordsTheViewWithItsSoundAndTakesScreenShots) {
+    const std::string video = dir.File("sound.mp4");
+    int status = 0;
+    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
+                             " --camera 2 --video --render --audio --seconds 10 --fps 12"
+                             " --size 960x480",
+                         &status);
+    ASSERT_EQ(status, 0);
+    Viewer viewer(dir, {video});
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    WaitForPicture(shot);
+    std::this_thread::sleep_for(800ms);
+    // The floating bar under the caption: record at W - 80, snapshot at W - 40.
+    const int barY = 29 + 15, recordX = 1024 - 80 + 15, snapshotX = 1024 - 40 + 15;
+    auto showBar = [] {
+        Xdotool("mousemove 500 300");
+        std::this_thread::sleep_for(300ms);
+        Xdotool("mousemove 500 45");
+        std::this_thread::sleep_for(600ms);
+    };
+    showBar();
+    Click(recordX, barY);
+    const auto started = std::chrono::steady_clock::now();
+    std::this_thread::sleep_for(1500ms);
+    GrabScreen(shot);
+    Keep(shot, "record-running");
+    // Two screen shots, one right after the other: two files.
+    Click(snapshotX, barY);
+    std::this_thread::sleep_for(900ms);
+    GrabScreen(shot);
+    Keep(shot, "record-shot-notice");
+    Xdotool("key Return");
+    std::this_thread::sleep_for(150ms);
+    Click(snapshotX, barY);
+    std::this_thread::sleep_for(900ms);
+    Xdotool("key Return");
+    std::this_thread::sleep_until(started + 4100ms);
+    showBar();
+    Click(recordX, barY);
+    std::this_thread::sleep_for(1500ms);
+    GrabScreen(shot);
+    Keep(shot, "record-saved-notice");
+    Xdotool("key Return");
+    std::this_thread::sleep_for(300ms);
+    EXPECT_TRUE(viewer.Running());
+    const std::string log = viewer.FullLog();
+    EXPECT_EQ(viewer.Close(), 0);
+
+    // The files in the output folder, under local-time names, each announced.
+    const std::string folder = dir.File("home") + "/Orbivue";
+    std::vector<std::string> shots, records;
+    for (const std::string& name : testutil::ListFolder(folder)) {
+        if (name.rfind("ScreenShot_", 0) == 0 && name.size() > 4 &&
+            name.substr(name.size() - 4) == ".jpg")
+            shots.push_back(folder + "/" + name);
+        else if (name.rfind("ScreenRecord_", 0) == 0 && name.substr(name.size() - 4) == ".mp4")
+            records.push_back(folder + "/" + name);
+        else
+            ADD_FAILURE() << "unexpected file " << name;
+    }
+    ASSERT_EQ(records.size(), 1u) << log;
+    ASSERT_EQ(shots.size(), 2u) << log;
+    for (const std::string& f : {records[0], shots[0], shots[1]})
+        EXPECT_NE(log.find("saved " + f), std::string::npos) << f << "\n" << log;
+    const std::string rec = records[0];
+    const std::string started_line = LogLine(log, "recording " + rec + " from ");
+    ASSERT_FALSE(started_line.empty()) << log;
+    const double startSeconds =
+        std::atof(started_line.c_str() + ("recording " + rec + " from ").size()) / 1000.0;
+
+    // An ordinary 15 fps video of the view with the source's sound.
+    testutil::ExpectPeersDecode(rec);
+    EXPECT_EQ(testutil::FfprobeValues(
+                  rec, "-select_streams v -show_entries stream=width,height,r_frame_rate"),
+              "1024\n512\n12/1\n");
+    const double videoSeconds = std::atof(
+        testutil::FfprobeValues(rec, "-select_streams v -show_entries stream=duration").c_str());
+    const double soundSeconds = std::atof(
+        testutil::FfprobeValues(rec, "-select_streams a -show_entries stream=duration").c_str());
+    const int frames = std::atoi(
+        testutil::FfprobeValues(rec, "-select_streams v -show_entries stream=nb_frames").c_str());
+    EXPECT_NEAR(videoSeconds, 5.0, 1.0);
+    EXPECT_NEAR(soundSeconds, videoSeconds, 0.1);
+    EXPECT_GE(frames, static_cast<int>(videoSeconds * 12 * 0.8)) << "frames kept up";
+    EXPECT_EQ(testutil::Exiftool("-s -XMP-GSpherical:all", rec), "");
+
+    // A frame of the recording is the view the screen shot caught.
+    testutil::RunCommand("ffmpeg -nostdin -v error -i " + testutil::ShellQuote(rec) +
+                             " -fps_mode passthrough " +
+                             testutil::ShellQuote(dir.File("f%03d.png")),
+                         &status);
+    ASSERT_EQ(status, 0);
+    const QImage taken =
+        QImage(QString::fromStdString(shots[0])).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(taken.size(), QSize(kAreaWidth, kAreaHeight));
+    double best = 255;
+    int bestFrame = 0;
+    for (int i = 1; i <= frames; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f%03d.png", i);
+        const QImage frame =
+            QImage(QString::fromStdString(dir.File(name))).convertToFormat(QImage::Format_RGB32);
+        const double d = Difference(frame, taken);
+        if (d < best) best = d, bestFrame = i;
+    }
+    EXPECT_LT(best, 3.0) << "frame " << bestFrame;
+    std::printf(
+        "recording %.2f s, %d frames, sound %.2f s; closest frame to the screen shot "
+        "%d (difference %.2f)\n",
+        videoSeconds, frames, soundSeconds, bestFrame, best);
+    if (const char* keep = std::getenv("ORBIVUE_E2E_SHOTS")) {
+        char name[32];
+        std::snprintf(name, sizeof name, "f%03d.png", bestFrame);
+        testutil::RunCommand(
+            "cp " + testutil::ShellQuote(shots[0]) + " " +
+                testutil::ShellQuote(std::string(keep) + "/record-screenshot.jpg") + " && cp " +
+                testutil::ShellQuote(dir.File(name)) + " " +
+                testutil::ShellQuote(std::string(keep) + "/record-frame.png"),
+            &status);
+    }
+
+    // Its sound is the source's from where playback was at the first frame:
+    // the time the recording was started at, plus the time its start took.
+    const std::string placed = LogLine(log, "recording: sound from ");
+    ASSERT_FALSE(placed.empty()) << log;
+    const double soundStart = std::atof(placed.c_str() + 22) / 1000.0;
+    EXPECT_GE(soundStart, startSeconds);
+    EXPECT_LT(soundStart, startSeconds + 0.7);
+    const auto whole = MonoSound(video, dir.File("source.raw"));
+    const auto recorded = MonoSound(rec, dir.File("recorded.raw"));
+    ASSERT_GT(recorded.size(), 8000u);
+    const std::vector<int16_t> part(recorded.begin() + 1600, recorded.begin() + 5600);
+    const double offset = SoundOffset(whole, part);
+    EXPECT_NEAR(offset, soundStart + 0.2, 0.03) << "start " << startSeconds;
+    std::printf(
+        "started at %.3f s, sound from %.3f s; 0.2 s into the recording the sound is "
+        "the source's at %.3f s\n",
+        startSeconds, soundStart, offset);
+}
+
+// A screen shot of a photo from the floating bar, in Chinese: the file is
+// the view the window shows.
+TEST_F(ViewerE2E, AScreenShotOfAPhotoInChinese) {
+    const std::string photo = testutil::Samples().dualPhoto;
+    Viewer viewer(dir, {photo}, 2052);
+    ASSERT_TRUE(viewer.WaitForWindow());
+    const std::string shot = dir.File("shot.png");
+    const QImage shown = WaitForPicture(shot);
+    Xdotool("mousemove 500 300");
+    std::this_thread::sleep_for(300ms);
+    Xdotool("mousemove 500 45");
+    std::this_thread::sleep_for(600ms);
+    Click(1024 - 40 + 15, 29 + 15);
+    std::this_thread::sleep_for(1200ms);
+    GrabScreen(shot);
+    Keep(shot, "photo-shot-notice-zh");
+    Xdotool("key Return");
+    std::this_thread::sleep_for(300ms);
+    const std::string log = viewer.FullLog();
+    EXPECT_EQ(viewer.Close(), 0);
+    const std::string folder = dir.File("home") + "/Orbivue";
+    const auto names = testutil::ListFolder(folder);
+    ASSERT_EQ(names.size(), 1u) << log;
+    const std::string file = folder + "/" + names[0];
+    EXPECT_EQ(names[0].rfind("ScreenShot_", 0), 0u);
+    EXPECT_NE(log.find("saved " + file), std::string::npos) << log;
+    const QImage taken = QImage(QString::fromStdString(file)).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(taken.size(), QSize(kAreaWidth, kAreaHeight));
+    EXPECT_LT(Difference(taken, shown), 3.0);
 }
 
 TEST_F(ViewerE2E, NothingOpenInBothLanguages) {

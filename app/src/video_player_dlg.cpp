@@ -709,7 +709,8 @@ void CVideoPlayerDlg::ShowFloatBar() {
 
 bool CVideoPlayerDlg::ViewShown() const {
     const int state = m_engine.m_nState;
-    const bool shown = state == PS_PLAYING || state == PS_PAUSED || (m_bIsPhoto && m_engine.m_bPhotoMode);
+    const bool shown =
+        state == PS_PLAYING || state == PS_PAUSED || (m_bIsPhoto && m_engine.m_bPhotoMode);
     return shown && m_engine.m_pRender != nullptr && m_engine.m_nGLMajor >= 2;
 }
 
@@ -718,8 +719,8 @@ QString CVideoPlayerDlg::OutputName(const char* prefix, const char* extension) c
     const QDate d = now.date();
     const QTime t = now.time();
     return m_strOutputFolder + QString::asprintf("%s_%d-%02d-%02d-%02d-%02d-%02d.%s", prefix,
-                                                 d.year(), d.month(), d.day(), t.hour(),
-                                                 t.minute(), t.second(), extension);
+                                                 d.year(), d.month(), d.day(), t.hour(), t.minute(),
+                                                 t.second(), extension);
 }
 
 void CVideoPlayerDlg::TakeScreenshot() {
@@ -737,17 +738,24 @@ void CVideoPlayerDlg::StartRecording() {
     m_strRecordPath = OutputName("ScreenRecord", "mp4");
     std::string created;
     // The playback time in milliseconds: the sound starts where the picture does.
+    // The bottom bar's play button is locked while recording: a paused video
+    // plays on, or nothing would be drawn to record.
+    const bool wasPaused = m_engine.m_nState == PS_PAUSED;
+    if (wasPaused) m_engine.Play();
+    const int64_t startMs = m_engine.GetTime();
     const int rc = m_engine.m_pRender->StartRecording(
-        NativePath().c_str(), QFile::encodeName(m_strRecordPath).toStdString().c_str(),
-        m_engine.GetTime(), &created);
+        NativePath().c_str(), QFile::encodeName(m_strRecordPath).toStdString().c_str(), startMs,
+        &created);
     if (rc == 0) {
         m_strRecordPath = QFile::decodeName(created.c_str());
         std::printf("recording %s from %lld ms\n", created.c_str(),
-                    static_cast<long long>(m_engine.GetTime()));
+                    static_cast<long long>(startMs));
         std::fflush(stdout);
         ShowRecording(true);
+        if (wasPaused) m_pBottom->ShowPauseImage(true);
         return;
     }
+    if (wasPaused) m_engine.Pause();
     std::fprintf(stderr, "recording not started: %d\n", rc);
     ShowRecording(false);
     if (rc == kRecordBadSource || rc == kRecordNoVideo)

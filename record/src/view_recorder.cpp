@@ -58,6 +58,9 @@ int CViewRecorder::Open(const RecordSpec& spec) {
     }
     if (m_options.convert == nullptr) return kRecordNoConverter;
     m_spec = spec;
+    // When the playback time was read; the sound is placed again at the first
+    // frame, by the time that passed since (opening the encoder takes a while).
+    if (m_spec.startTick < 0) m_spec.startTick = NowMs();
     m_outputPath.clear();
 
     // The source first: nothing is created for a file that cannot be recorded.
@@ -165,11 +168,12 @@ int CViewRecorder::Open(const RecordSpec& spec) {
     }
 
     m_frameIndex = 0;
-    m_captureTimes.clear();
+    m_frameTimes.clear();
     m_firstTick = -1;
+    m_lastSlot = -1;
     m_lastT = -1;
     m_writerError = 0;
-    m_nOffered = m_nDropped = m_nEncoded = m_nSound = m_nEncodeMicros = 0;
+    m_nOffered = m_nDropped = m_nEarly = m_nEncoded = m_nSound = m_nEncodeMicros = 0;
     m_nLastVideoMs = m_nLastSoundEndMs = 0;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -248,22 +252,58 @@ void CViewRecorder::EncodeLoop() {
         WriteSoundUpTo(static_cast<uint32_t>(m_lastT) + m_frameMs);
 }
 
+bool CViewRecorder::PlaceOnGrid(int64_t tick, int64_t* slot) const {
+    // Capture times are rounded to the recording's frame grid, so that every
+    // frame has a time of its own and players that count frames at the
+    // nominal rate see each one; a frame that would run more than a frame
+    // ahead of its capture time is left out instead.
+    const double frame = 1000.0 / m_fFrameRate;
+    const double elapsed = m_firstTick < 0 ? 0.0 : static_cast<double>(tick - m_firstTick);
+    int64_t s = std::llround(elapsed / frame);
+    if (s <= m_lastSlot) s = m_lastSlot + 1;
+    if (static_cast<double>(s) * frame - elapsed > frame + 0.5) return false;
+    *slot = s;
+    return true;
+}
+
+void CViewRecorder::PlaceSound(int64_t firstTick) {
+    // The playback time of the first frame is where the sound starts.
+    if (!m_bHasSound) return;
+    const int64_t at = m_spec.startMs + std::max<int64_t>(0, firstTick - m_spec.startTick);
+    uint32_t reached = static_cast<uint32_t>(std::clamp<int64_t>(at, 0, INT32_MAX));
+    m_sound.pending = false;
+    m_bSoundDone = true;
+    if (MP4SpliterSeek(m_pSource, m_sound.track, &reached, kMp4SeekToSample) != 0) return;
+    m_soundStart = reached;
+    m_bSoundDone = !(m_sound.Next(m_pSource) == 0 && m_sound.pending);
+    std::fprintf(stderr, "recording: sound from %u ms\n", reached);
+}
+
 void CViewRecorder::EncodeOne(Entry* e) {
     if (m_writerError != 0) return;
     const auto start = std::chrono::steady_clock::now();
+    int64_t slot = 0;
+    if (!PlaceOnGrid(e->tick, &slot)) {
+        ++m_nEarly;
+        return;
+    }
+    if (m_firstTick < 0) PlaceSound(e->tick);
     if (m_options.convert(e->pixels.data(), m_yuv.data(), e->width, e->height, kConvertFormatBgra,
                           m_spec.width, m_spec.height, 0) != kConvertOk) {
         return;  // a frame that cannot be converted is left out
     }
+    if (m_firstTick < 0) m_firstTick = e->tick;
+    m_lastSlot = slot;
+    const int64_t t = std::llround(static_cast<double>(slot) * 1000.0 / m_fFrameRate);
     const int64_t pts = m_frameIndex++;
-    m_captureTimes.emplace_back(e->tick);
+    m_frameTimes.emplace_back(t);
     EncodedPicture pic;
     const int r = m_encoder.Encode(m_yuv.data(), pts, &pic, pts % kKeyInterval == 0);
     m_nEncodeMicros += static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
                                                  std::chrono::steady_clock::now() - start)
                                                  .count());
     if (r < 0) {
-        m_captureTimes.pop_back();
+        m_frameTimes.pop_back();
         --m_frameIndex;
         return;
     }
@@ -272,13 +312,10 @@ void CViewRecorder::EncodeOne(Entry* e) {
 
 void CViewRecorder::TakeEncoded(const EncodedPicture& pic) {
     // Pictures leave the encoder in the order they went in (no B pictures),
-    // so the oldest capture time held is this picture's.
-    if (m_captureTimes.empty()) return;
-    const int64_t tick = m_captureTimes.front();
-    m_captureTimes.pop_front();
-    if (m_firstTick < 0) m_firstTick = tick;
-    int64_t t = tick - m_firstTick;
-    if (t <= m_lastT) t = m_lastT + 1;  // two captures in one millisecond
+    // so the oldest time held is this picture's.
+    if (m_frameTimes.empty()) return;
+    const int64_t t = m_frameTimes.front();
+    m_frameTimes.pop_front();
     if (t > INT32_MAX) return;
     m_lastT = t;
     WriteSoundUpTo(static_cast<uint32_t>(t));
@@ -351,9 +388,10 @@ int CViewRecorder::Close() {
     } else if (m_output.Finish(true) != kMp4OutputOk) {
         result = kRecordWriteFailed;
     }
-    std::fprintf(stderr, "recording: %llu frames written, %llu dropped\n",
+    std::fprintf(stderr, "recording: %llu frames written, %llu dropped, %llu ahead of time\n",
                  static_cast<unsigned long long>(m_nEncoded.load()),
-                 static_cast<unsigned long long>(m_nDropped.load()));
+                 static_cast<unsigned long long>(m_nDropped.load()),
+                 static_cast<unsigned long long>(m_nEarly.load()));
     if (result != 0) {
         Abandon();
     } else {
@@ -373,6 +411,7 @@ RecorderStats CViewRecorder::Stats() const {
     RecorderStats s;
     s.offered = m_nOffered;
     s.dropped = m_nDropped;
+    s.early = m_nEarly;
     s.encoded = m_nEncoded;
     s.soundSamples = m_nSound;
     s.encodeSeconds = static_cast<double>(m_nEncodeMicros.load()) / 1e6;

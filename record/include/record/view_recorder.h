@@ -54,6 +54,7 @@ struct RecorderOptions {
 struct RecorderStats {
     uint64_t offered = 0;  // frames handed to Frame while recording
     uint64_t dropped = 0;  // refused because the queue was full
+    uint64_t early = 0;    // left out: a frame would have run ahead of its time
     uint64_t encoded = 0;  // video samples written
     uint64_t soundSamples = 0;
     double encodeSeconds = 0;  // conversion and encoding time on the encode thread
@@ -89,6 +90,8 @@ class CViewRecorder final : public IFrameRecorder {
         int64_t tick = 0;
     };
     void EncodeLoop();
+    bool PlaceOnGrid(int64_t tick, int64_t* slot) const;
+    void PlaceSound(int64_t firstTick);
     void EncodeOne(Entry* e);
     void TakeEncoded(const EncodedPicture& pic);
     void WriteSoundUpTo(uint32_t t);
@@ -112,9 +115,10 @@ class CViewRecorder final : public IFrameRecorder {
     Mp4SampleCursor m_sound;
     uint32_t m_soundStart = 0;  // source time the sound starts at, ms
     std::vector<uint8_t> m_yuv;
-    int64_t m_frameIndex = 0;            // frames given to the encoder
-    std::deque<int64_t> m_captureTimes;  // capture tick of each frame the encoder holds
-    int64_t m_firstTick = -1;
+    int64_t m_frameIndex = 0;          // frames given to the encoder
+    std::deque<int64_t> m_frameTimes;  // the time of each frame the encoder holds, ms
+    int64_t m_firstTick = -1;          // capture tick of the first frame
+    int64_t m_lastSlot = -1;           // frame-grid slot of the last frame
     int64_t m_lastT = -1;
     uint32_t m_frameMs = 66;
     int m_writerError = 0;
@@ -129,7 +133,7 @@ class CViewRecorder final : public IFrameRecorder {
     std::thread m_thread;       // window thread: started by Open, joined by Close
 
     // Counters: atomics, read by any thread.
-    std::atomic<uint64_t> m_nOffered{0}, m_nDropped{0}, m_nEncoded{0}, m_nSound{0};
+    std::atomic<uint64_t> m_nOffered{0}, m_nDropped{0}, m_nEarly{0}, m_nEncoded{0}, m_nSound{0};
     std::atomic<uint64_t> m_nEncodeMicros{0};
     std::atomic<uint32_t> m_nLastVideoMs{0}, m_nLastSoundEndMs{0};
 };

@@ -28,6 +28,7 @@ struct RecordSpec {
     const char* sourcePath = nullptr;  // the playing file, whose sound is copied
     const char* outputPath = nullptr;  // the wanted name; an existing file is never replaced
     int64_t startMs = 0;               // the playback time at the start
+    int64_t startTick = -1;            // steady-clock ms when startMs was read; -1: at Open
     int width = 0, height = 0;         // the encoded picture (even sizes)
     bool spherical = false;            // the picture is a whole 2:1 panorama
 };
