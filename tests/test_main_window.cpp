@@ -363,6 +363,23 @@ TEST(VideoArea, WheelStepsOf120AndDragsBecomeMessages) {
     EXPECT_EQ(sink.Count(WM_VIEW_FLING), 0);
 }
 
+// With nothing shown, the floating bar's snapshot and record messages do
+// nothing: no file, no notice, the bars stay as they are.
+TEST_F(MainWindow, ScreenShotsAndRecordingsNeedAView) {
+    window_->m_strOutputFolder = Q(dir_.File("out") + "/");
+    QDir().mkpath(window_->m_strOutputFolder);
+    Send(WM_TAKE_SCREENSHOT);
+    Send(WM_RECORD_START);
+    Send(WM_SCREENSHOT_SAVED_MSG);
+    Send(WM_RECORD_SAVED_MSG);
+    Flush();
+    EXPECT_FALSE(window_->m_bIsRecording);
+    EXPECT_FALSE(window_->CaptionBar()->Recording());
+    EXPECT_FALSE(window_->BottomBar()->Locked());
+    EXPECT_TRUE(messages_.empty());
+    EXPECT_TRUE(testutil::ListFolder(dir_.File("out")).empty());
+}
+
 TEST_F(MainWindow, CloseEndsTheWindow) {
     Send(WM_RECORD_STOP);
     EXPECT_FALSE(window_->m_bIsRecording);

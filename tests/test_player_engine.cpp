@@ -125,6 +125,16 @@ TEST_F(PlayerEngine, ProbeRulesAndPhotos) {
     EXPECT_EQ(engine->m_nViewMode, ViewHalfBall);
     // Opening a photo leaves the playback state alone.
     EXPECT_EQ(engine->m_nState, PS_IDLE);
+    // A screen shot still waiting when another file opens is forgotten, so the
+    // next file's picture never goes under its name.
+    engine->m_pRender->RequestSnapshot(dir.File("late.jpg"));
+    EXPECT_EQ(ProbeAndOpen(s.plainPano, true), 1);
+    engine->Redraw();
+    EXPECT_FALSE(engine->m_pRender->TakeSnapshotResult(nullptr));
+    engine->m_pRender->RequestSnapshot(dir.File("late.jpg"));
+    engine->Stop();
+    engine->Redraw();
+    EXPECT_FALSE(engine->m_pRender->TakeSnapshotResult(nullptr));
 
     // A file that passes the probe but does not decode has its own error.
     const std::string broken = dir.File("broken.jpg");

@@ -65,7 +65,7 @@ struct CountingRecorder : IFrameRecorder {
         lastHeight = height;
     }
     int Close() override { return 0; }
-    uint64_t DroppedFrames() const override { return 0; }
+    RecordCounts Counts() const override { return {}; }
 };
 int CountingRecorder::frames = 0, CountingRecorder::lastWidth = 0, CountingRecorder::lastHeight = 0;
 RecordSpec CountingRecorder::spec;

@@ -780,6 +780,7 @@ void CVideoPlayerDlg::ShowRecording(bool recording) {
 void CVideoPlayerDlg::AnnounceScreenshot() {
     SavedFile saved;
     if (m_engine.m_pRender == nullptr || !m_engine.m_pRender->TakeSnapshotResult(&saved)) return;
+    m_lastShot = saved;
     if (saved.result != 0) {
         Message(kStrCreateFileFailed);
         return;
@@ -791,6 +792,7 @@ void CVideoPlayerDlg::AnnounceScreenshot() {
 void CVideoPlayerDlg::AnnounceRecording() {
     SavedFile saved;
     if (m_engine.m_pRender == nullptr || !m_engine.m_pRender->TakeRecordResult(&saved)) return;
+    m_lastRecording = saved;
     // Playback may have ended the recording: the bars follow.
     ShowRecording(false);
     if (saved.result != 0) {

@@ -388,10 +388,16 @@ int CViewRecorder::Close() {
     } else if (m_output.Finish(true) != kMp4OutputOk) {
         result = kRecordWriteFailed;
     }
-    std::fprintf(stderr, "recording: %llu frames written, %llu dropped, %llu ahead of time\n",
-                 static_cast<unsigned long long>(m_nEncoded.load()),
+    const uint64_t encoded = m_nEncoded.load();
+    std::fprintf(stderr,
+                 "recording: %llu frames written, %llu dropped, %llu ahead of time, "
+                 "%.1f ms a frame to encode\n",
+                 static_cast<unsigned long long>(encoded),
                  static_cast<unsigned long long>(m_nDropped.load()),
-                 static_cast<unsigned long long>(m_nEarly.load()));
+                 static_cast<unsigned long long>(m_nEarly.load()),
+                 encoded ? static_cast<double>(m_nEncodeMicros.load()) / 1000.0 /
+                               static_cast<double>(encoded)
+                         : 0.0);
     if (result != 0) {
         Abandon();
     } else {
@@ -407,8 +413,8 @@ int CViewRecorder::Close() {
     return result;
 }
 
-RecorderStats CViewRecorder::Stats() const {
-    RecorderStats s;
+RecordCounts CViewRecorder::Counts() const {
+    RecordCounts s;
     s.offered = m_nOffered;
     s.dropped = m_nDropped;
     s.early = m_nEarly;

@@ -7,6 +7,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -553,6 +554,7 @@ bool COpenglRender::WindowChanged() const {
 void COpenglRender::ReadBack(int w, int h) {
     if (w <= 0 || h <= 0) return;
     if (m_bSnapshotPending) {
+        const auto began = std::chrono::steady_clock::now();
         std::string wanted;
         bool keep = true;
         {
@@ -577,6 +579,9 @@ void COpenglRender::ReadBack(int w, int h) {
             if (saved.result != 0 && keep) platform::RemoveFile(created.c_str());
         }
         delete[] buf;
+        saved.drawMs =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - began)
+                .count();
         {
             std::lock_guard<std::mutex> lock(m_lock);
             m_snapshotResult = saved;
@@ -693,7 +698,7 @@ void COpenglRender::StopRecording() {
     SavedFile saved;
     saved.result = recorder->Close();
     saved.path = recorder->OutputPath();
-    saved.dropped = recorder->DroppedFrames();
+    saved.counts = recorder->Counts();
     delete recorder;
     {
         std::lock_guard<std::mutex> lock(m_lock);

@@ -66,6 +66,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     bool m_bIsRecording = false;
     QString m_strSnapshotPath;  // the last screen-shot name asked for, then the one written
     QString m_strRecordPath;    // the running or last recording
+    SavedFile m_lastShot, m_lastRecording;  // what the last notices were about
     QString m_strOutputFolder;
     bool m_bOutputFolderReady = true;
     int m_nVolume = 100;  // what the volume slider shows, applied to every new video

@@ -50,18 +50,6 @@ struct RecorderOptions {
     std::function<void(int track, const Mp4SampleInfo& info)> onWrite;
 };
 
-// What a recording did, for the window's log and the benchmark.
-struct RecorderStats {
-    uint64_t offered = 0;  // frames handed to Frame while recording
-    uint64_t dropped = 0;  // refused because the queue was full
-    uint64_t early = 0;    // left out: a frame would have run ahead of its time
-    uint64_t encoded = 0;  // video samples written
-    uint64_t soundSamples = 0;
-    double encodeSeconds = 0;  // conversion and encoding time on the encode thread
-    uint32_t lastVideoMs = 0;  // time of the last video sample
-    uint32_t lastSoundEndMs = 0;
-};
-
 class CViewRecorder final : public IFrameRecorder {
   public:
     explicit CViewRecorder(const RecorderOptions& options);
@@ -77,9 +65,7 @@ class CViewRecorder final : public IFrameRecorder {
     // The same with the capture time given, in ms (tests).
     void FrameAt(const uint8_t* pixelsBottomUp, int width, int height, int64_t tickMs);
     int Close() override;
-    uint64_t DroppedFrames() const override { return m_nDropped.load(); }
-
-    RecorderStats Stats() const;
+    RecordCounts Counts() const override;
     // The encoder's frame rate.
     double FrameRate() const { return m_fFrameRate; }
 

@@ -33,6 +33,18 @@ struct RecordSpec {
     bool spherical = false;            // the picture is a whole 2:1 panorama
 };
 
+// What a recording did, for the log and the benchmark.
+struct RecordCounts {
+    uint64_t offered = 0;  // frames handed to Frame while recording
+    uint64_t dropped = 0;  // refused because the queue was full
+    uint64_t early = 0;    // left out: a frame would have run ahead of its time
+    uint64_t encoded = 0;  // video samples written
+    uint64_t soundSamples = 0;
+    double encodeSeconds = 0;  // conversion and encoding time on the encode thread
+    uint32_t lastVideoMs = 0;  // time of the last video sample
+    uint32_t lastSoundEndMs = 0;
+};
+
 // The recorder a recording hands frames to. Open and Close on the window
 // thread, Frame on the thread that draws.
 class IFrameRecorder {
@@ -49,15 +61,15 @@ class IFrameRecorder {
     virtual void Frame(const uint8_t* pixelsBottomUp, int width, int height) = 0;
     // Finishes the file: 0 when it is complete, otherwise it was removed.
     virtual int Close() = 0;
-    // Frames refused because the encoder was behind.
-    virtual uint64_t DroppedFrames() const = 0;
+    virtual RecordCounts Counts() const = 0;
 };
 
 // The outcome of a screen shot or a recording, for the window to announce.
 struct SavedFile {
-    int result = 0;    // 0 the file is complete; otherwise nothing was saved
-    std::string path;  // the file written (or the name that was wanted)
-    uint64_t dropped = 0;
+    int result = 0;       // 0 the file is complete; otherwise nothing was saved
+    std::string path;     // the file written (or the name that was wanted)
+    RecordCounts counts;  // a recording's
+    double drawMs = 0;    // a screen shot's time on the drawing thread
 };
 
 // Image hooks of the platform layer: a BGR picture with 4-byte aligned rows,
