@@ -215,6 +215,8 @@ void RecordView(benchmark::State& state) {
             state.SkipWithError("no frame drawn after reopening");
             return;
         }
+        RunFor(2000);
+        const double rssBefore = ResidentMB();
         window.OnMessage(app::WM_RECORD_START, 0, 0);
         if (!window.m_bIsRecording) {
             state.SkipWithError("the recording did not start");
@@ -245,6 +247,7 @@ void RecordView(benchmark::State& state) {
         state.counters["recorded_ok"] = window.m_lastRecording.result == 0 ? 1 : 0;
         state.counters["encode_ms_per_frame"] =
             c.encoded ? 1000.0 * c.encodeSeconds / static_cast<double>(c.encoded) : 0;
+        state.counters["rss_before_MB"] = rssBefore;
         state.counters["rss_10s_MB"] = rss10;
         state.counters["rss_60s_MB"] = rss60;
         state.counters["rss_peak_MB"] = peak;

@@ -653,7 +653,7 @@ int COpenglRender::StartRecording(const char* sourcePath, const char* outputPath
     if (m_pRecorder != nullptr) return -1;
     int w = 1920, h = 960;
     WindowSize(&w, &h);
-    const size_t bytes = std::max<size_t>(7372800, static_cast<size_t>(w) * h * 4);
+    const size_t bytes = static_cast<size_t>(std::max(w, 1)) * std::max(h, 1) * 4;
     m_pRecordPixels = new (std::nothrow) uint8_t[bytes];
     if (m_pRecordPixels == nullptr) return -2;
     auto fail = [&](int code) {

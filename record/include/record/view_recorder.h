@@ -41,10 +41,12 @@ enum RecordResult {
 };
 
 struct RecorderOptions {
-    RescaleCsconvertFn convert = nullptr;       // BGRA into 4:2:0 (the conversion library's)
-    size_t queueLimit = 8;                      // frames waiting for the encoder at most
-    std::string preset = "superfast";           // the encoder's speed, chosen to keep up on 2 cores
-    int threads = 0;                            // encoder threads; 0 the encoder's choice
+    RescaleCsconvertFn convert = nullptr;  // BGRA into 4:2:0 (the conversion library's)
+    size_t queueLimit = 8;                 // frames waiting for the encoder at most
+    std::string preset = "superfast";      // the encoder's speed, chosen to keep up on 2 cores
+    // One encoder thread: a 1024x512 frame takes about 3 ms, and the drawing
+    // and decoding threads need the other cores.
+    int threads = 1;
     size_t soundSampleLimit = size_t{4} << 20;  // the largest sound sample accepted
     // Tests: every sample as it goes to the writer (track 0 video, 1 sound).
     std::function<void(int track, const Mp4SampleInfo& info)> onWrite;
