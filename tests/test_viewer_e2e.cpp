@@ -248,6 +248,26 @@ void SlowDrag(int x, int y, int pixels) {
     std::this_thread::sleep_for(500ms);
 }
 
+// A rendered dual-lens camera video made by the sample maker in dir.
+std::string SampleVideo(const testutil::TempDir& dir, const std::string& name,
+                        const std::string& options) {
+    const std::string video = dir.File(name);
+    int status = 0;
+    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
+                             " --camera 2 --video --render --size 960x480 " + options,
+                         &status);
+    EXPECT_EQ(status, 0) << options;
+    return status == 0 ? video : std::string();
+}
+
+// Brings the floating bar up: the pointer into the video, then to its top band.
+void ShowFloatingBar() {
+    Xdotool("mousemove 500 300");
+    std::this_thread::sleep_for(300ms);
+    Xdotool("mousemove 500 45");
+    std::this_thread::sleep_for(600ms);
+}
+
 class ViewerE2E : public testing::Test {
   protected:
     void SetUp() override {
@@ -325,12 +345,8 @@ TEST_F(ViewerE2E, TheFlatViewIgnoresDragAndWheelInChinese) {
 
 TEST_F(ViewerE2E, AVideoPlaysAndARefusedFileLeavesTheWindowUsable) {
     const auto& s = testutil::Samples();
-    const std::string video = dir.File("turning.mp4");
-    int status = 0;
-    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
-                             " --camera 2 --video --render --seconds 3 --fps 25 --size 960x480",
-                         &status);
-    ASSERT_EQ(status, 0);
+    const std::string video = SampleVideo(dir, "turning.mp4", "--seconds 3 --fps 25");
+    ASSERT_FALSE(video.empty());
     Viewer viewer(dir, {video});
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
@@ -363,12 +379,9 @@ TEST_F(ViewerE2E, AVideoPlaysAndARefusedFileLeavesTheWindowUsable) {
 // a seek, the view buttons, mute, full screen and back, the floating bar, the
 // language dialog restarting in Chinese, and the close button.
 TEST_F(ViewerE2E, TheBarsDriveThePlayer) {
-    const std::string video = dir.File("turning.mp4");
+    const std::string video = SampleVideo(dir, "turning.mp4", "--seconds 8 --fps 25");
+    ASSERT_FALSE(video.empty());
     int status = 0;
-    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
-                             " --camera 2 --video --render --seconds 8 --fps 25 --size 960x480",
-                         &status);
-    ASSERT_EQ(status, 0);
     Viewer viewer(dir, {video});
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
@@ -517,13 +530,9 @@ std::string LogLine(const std::string& log, const std::string& start) {
 // 12 frames a second, so that every drawn frame is recorded and the screen
 // shot's picture is one of the recording's.
 TEST_F(ViewerE2E, TheFloatingBarRecordsTheViewWithItsSoundAndTakesScreenShots) {
-    const std::string video = dir.File("sound.mp4");
+    const std::string video = SampleVideo(dir, "sound.mp4", "--audio --seconds 10 --fps 12");
+    ASSERT_FALSE(video.empty());
     int status = 0;
-    testutil::RunCommand(std::string(ORBIVUE_SAMPLE) + " " + testutil::ShellQuote(video) +
-                             " --camera 2 --video --render --audio --seconds 10 --fps 12"
-                             " --size 960x480",
-                         &status);
-    ASSERT_EQ(status, 0);
     Viewer viewer(dir, {video});
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
@@ -531,13 +540,7 @@ TEST_F(ViewerE2E, TheFloatingBarRecordsTheViewWithItsSoundAndTakesScreenShots) {
     std::this_thread::sleep_for(800ms);
     // The floating bar under the caption: record at W - 80, snapshot at W - 40.
     const int barY = 29 + 15, recordX = 1024 - 80 + 15, snapshotX = 1024 - 40 + 15;
-    auto showBar = [] {
-        Xdotool("mousemove 500 300");
-        std::this_thread::sleep_for(300ms);
-        Xdotool("mousemove 500 45");
-        std::this_thread::sleep_for(600ms);
-    };
-    showBar();
+    ShowFloatingBar();
     Click(recordX, barY);
     const auto started = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(1500ms);
@@ -554,7 +557,7 @@ TEST_F(ViewerE2E, TheFloatingBarRecordsTheViewWithItsSoundAndTakesScreenShots) {
     std::this_thread::sleep_for(900ms);
     Xdotool("key Return");
     std::this_thread::sleep_until(started + 4100ms);
-    showBar();
+    ShowFloatingBar();
     Click(recordX, barY);
     std::this_thread::sleep_for(1500ms);
     GrabScreen(shot);
@@ -665,10 +668,7 @@ TEST_F(ViewerE2E, AScreenShotOfAPhotoInChinese) {
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
     const QImage shown = WaitForPicture(shot);
-    Xdotool("mousemove 500 300");
-    std::this_thread::sleep_for(300ms);
-    Xdotool("mousemove 500 45");
-    std::this_thread::sleep_for(600ms);
+    ShowFloatingBar();
     Click(1024 - 40 + 15, 29 + 15);
     std::this_thread::sleep_for(1200ms);
     GrabScreen(shot);

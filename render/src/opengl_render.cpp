@@ -623,20 +623,26 @@ void COpenglRender::CancelSnapshot() {
     m_strSnapshotPath.clear();
 }
 
+namespace {
+
+// Hands a kept result over once.
+bool TakeOnce(bool* kept, const SavedFile& result, SavedFile* out) {
+    if (!*kept) return false;
+    *kept = false;
+    if (out) *out = result;
+    return true;
+}
+
+}  // namespace
+
 bool COpenglRender::TakeSnapshotResult(SavedFile* out) {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_bSnapshotResult) return false;
-    m_bSnapshotResult = false;
-    if (out) *out = m_snapshotResult;
-    return true;
+    return TakeOnce(&m_bSnapshotResult, m_snapshotResult, out);
 }
 
 bool COpenglRender::TakeRecordResult(SavedFile* out) {
     std::lock_guard<std::mutex> lock(m_lock);
-    if (!m_bRecordResult) return false;
-    m_bRecordResult = false;
-    if (out) *out = m_recordResult;
-    return true;
+    return TakeOnce(&m_bRecordResult, m_recordResult, out);
 }
 
 void COpenglRender::RecordSize(int windowWidth, int windowHeight, int* width, int* height) {
