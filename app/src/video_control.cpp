@@ -52,6 +52,12 @@ void CVideoControl::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void CVideoControl::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton) {
+        // The owner shows its menu at the pointer.
+        const QPoint at = event->globalPosition().toPoint();
+        PostMessage(parentWidget(), WM_SHOW_MENU, at.x(), at.y());
+        return;
+    }
     if (event->button() != Qt::LeftButton) return;
     m_bDragging = true;
     m_ptLast = m_ptPress = event->position().toPoint();

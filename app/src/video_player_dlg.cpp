@@ -24,9 +24,11 @@
 
 #include "adapters/image.h"
 #include "app/bars.h"
+#include "app/composite_dlg.h"
 #include "app/language_change.h"
 #include "app/language_dlg.h"
 #include "app/messages.h"
+#include "app/my_menu.h"
 #include "app/settings.h"
 #include "app/skin.h"
 #include "app/strings.h"
@@ -115,6 +117,12 @@ CVideoPlayerDlg::CVideoPlayerDlg(const char* playbackLibrary)
             Message(kStrCreateFileFailed);
         else if (result == kLanguageStartFailed)
             Message(kStrLanguageAtNextStart);
+    };
+    m_pMenu = new CMyMenu(this);
+    m_runConverter = [this](const QString& path, bool isPhoto) {
+        CCompositeDlg converter(this);
+        if (!path.isEmpty()) converter.SetInput(path, isPhoto);
+        converter.exec();
     };
     m_pFallback = new QLabel(this);
     m_pFallback->setObjectName("fallback");
@@ -517,9 +525,10 @@ void CVideoPlayerDlg::OnMessage(int message, intptr_t wParam, intptr_t lParam, u
             }
             break;
         case WM_OPEN_EXPORT:
-            // The converter opens here once it exists; playback then stops
-            // synchronously before it shows.
-            m_pFloat->hide();
+            OpenConverter();
+            break;
+        case WM_SHOW_MENU:
+            m_pMenu->Popup(QPoint(static_cast<int>(wParam), static_cast<int>(lParam)));
             break;
         case WM_SHOW_LANGUAGE:
             ShowLanguageDialog();
@@ -801,6 +810,17 @@ void CVideoPlayerDlg::AnnounceRecording() {
     }
     m_strRecordPath = QFile::decodeName(saved.path.c_str());
     MessageSaved(kStrRecordingSavedIn, m_strRecordPath);
+}
+
+void CVideoPlayerDlg::OpenConverter() {
+    m_pFloat->hide();
+    // The converter takes the open file; playback stops first, synchronously
+    // (which also ends a recording).
+    const bool shown = m_engine.m_nState != PS_IDLE || m_engine.m_bPhotoMode;
+    const QString path = shown && !m_bIsRejected ? m_strCurrentPath : QString();
+    const bool photo = m_bIsPhoto;
+    if (shown) SendMessage(this, WM_PLAYER_EVENT, kEventStop, kStopAsked);
+    if (m_runConverter) m_runConverter(path, photo);
 }
 
 void CVideoPlayerDlg::ShowLanguageDialog() {

@@ -11,9 +11,11 @@
 namespace app {
 
 enum Message : int {
+    WM_LIST_NOTIFY = 1130,  // the file list's notices to its parent
     WM_TAKE_SCREENSHOT = 1134,
     WM_RECORD_START = 1135,
     WM_RECORD_STOP = 1136,
+    WM_RANGE_CHANGED = 1174,  // a mark of the preview's range slider moved (0, 1, 2)
     WM_PLAY_PAUSE = 1229,
     WM_PLAYER_POSITION = 1234,
     WM_SET_VOLUME = 1235,
@@ -38,12 +40,27 @@ enum Message : int {
     WM_VIEW_FLING = 1282,
     WM_VIEW_ZOOM = 1283,
     WM_VIEW_MODE = 1284,
+    WM_EXPORT_PHOTO = 1285,
+    WM_EXPORT_VIDEO = 1286,
     WM_DROP_FILE = 1287,
     WM_HIDE_FLOATBAR = 1288,
+    WM_CANCEL_EXPORT = 1289,
+    WM_CLOSE_EXPORT = 1290,
+    WM_REFRESH_OUTPUT = 1291,
     WM_RECORD_SAVED_MSG = 1292,      // the renderer's WM_RECORD_SAVED
     WM_SCREENSHOT_SAVED_MSG = 1293,  // the renderer's WM_SCREENSHOT_SAVED
+    WM_OPEN_MERGE = 1294,
+    WM_CLOSE_MERGE = 1295,
+    WM_START_MERGE = 1296,
     // This program's own: open the path held by the window (start-up argument).
     WM_OPEN_PATH = 1300,
+    // This program's own: the popup menu at the pointer (wParam x, lParam y,
+    // global coordinates); an export or a merge began or ended on its worker
+    // (lParam: the result).
+    WM_SHOW_MENU = 1301,
+    WM_EXPORT_STARTED = 1302,
+    WM_EXPORT_FINISHED = 1303,
+    WM_MERGE_FINISHED = 1304,
 };
 
 // WM_PLAYER_EVENT codes and the stop reasons of code 1258.

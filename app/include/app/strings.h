@@ -67,7 +67,16 @@ constexpr uint16_t kLanguageChinese = 2052;  // Chinese (Simplified, China)
     X(kStrLanguageAtNextStart, 505)    \
     X(kStrMaximise, 506)               \
     X(kStrRestore, 507)                \
-    X(kStrCannotRecord, 508)
+    X(kStrCannotRecord, 508)           \
+    X(kStrCannotMergeName, 509)        \
+    X(kStrMenuOpenFile, 510)           \
+    X(kStrMenuNetStream, 511)          \
+    X(kStrMenuSubtitle, 512)           \
+    X(kStrMenuHistory, 513)            \
+    X(kStrMenuHelp, 514)               \
+    X(kStrMenuSettings, 515)           \
+    X(kStrMenuProperties, 516)         \
+    X(kStrMenuExit, 517)
 
 #define ORBIVUE_STRING_ID_CONSTANT(name, number) constexpr int name = number;
 ORBIVUE_STRING_IDS(ORBIVUE_STRING_ID_CONSTANT)

@@ -25,6 +25,7 @@ class CBottomBar;
 class CFloatBar;
 class CVideoControl;
 class CDlgSetLanguage;
+class CMyMenu;
 class MessageEvent;
 
 class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNotify {
@@ -50,6 +51,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     CFloatBar* FloatBar() const { return m_pFloat; }
     CVideoControl* VideoControl() const { return m_pVideo; }
     CDlgSetLanguage* LanguageDialog() const { return m_pLanguage; }
+    CMyMenu* Menu() const { return m_pMenu; }
     bool TimerActive(int id) const;
     int Position();
 
@@ -57,6 +59,8 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     std::function<bool(const QString& text, const QString& caption, MessageButtons buttons)>
         m_showMessage;
     std::function<QStringList()> m_chooseFiles;
+    // Runs the converter on the file that was open (empty: none); modal.
+    std::function<void(const QString& path, bool isPhoto)> m_runConverter;
 
     // State (window thread).
     QString m_strCurrentPath;
@@ -123,6 +127,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     void AnnounceScreenshot();
     void AnnounceRecording();
     void ShowLanguageDialog();
+    void OpenConverter();
     std::string NativePath() const;
 
     CPlayerEngine m_engine;
@@ -131,6 +136,7 @@ class CVideoPlayerDlg : public QWidget, private IPlayerOwner, private IRenderNot
     CFloatBar* m_pFloat = nullptr;
     CVideoControl* m_pVideo = nullptr;
     CDlgSetLanguage* m_pLanguage = nullptr;
+    CMyMenu* m_pMenu = nullptr;
     QLabel* m_pFallback = nullptr;  // the photo without OpenGL 2
     QString m_strDropped;           // a file dropped on the window, not the video area
     std::map<int, QBasicTimer> m_timers;

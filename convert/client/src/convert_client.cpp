@@ -33,6 +33,19 @@ bool ConvertClient::Load(std::string* error) {
         *error = std::string("cannot load ") + kLibraryName;
         return false;
     }
+    return Bind(error);
+}
+
+bool ConvertClient::LoadFrom(const std::string& path, std::string* error) {
+    if (IsLoaded()) return true;
+    if (!platform::FileExists(path.c_str()) || m_library.Load(path.c_str()) != 0) {
+        *error = "cannot load " + path;
+        return false;
+    }
+    return Bind(error);
+}
+
+bool ConvertClient::Bind(std::string* error) {
     const platform::SymbolSlot table[] = {
         {"synth_trans", reinterpret_cast<void**>(&synthTrans)},
         {"stop_transcoding", reinterpret_cast<void**>(&stopTranscoding)},

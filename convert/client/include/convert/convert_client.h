@@ -14,6 +14,9 @@ class ConvertClient {
     // False with a message for the user when it cannot be loaded or lacks an
     // entry point.
     bool Load(std::string* error);
+    // Loads the library at exactly this path (another build of it, or a
+    // stand-in with the same entry points for tests).
+    bool LoadFrom(const std::string& path, std::string* error);
     bool IsLoaded() const { return synthTrans != nullptr; }
 
     // Bound by Load; null before.
@@ -25,5 +28,7 @@ class ConvertClient {
     ConvertFramesDoneFn framesDone = nullptr;  // optional: frames written by the running job
 
   private:
+    bool Bind(std::string* error);
+
     platform::SharedLibrary m_library;
 };
