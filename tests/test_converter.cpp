@@ -6,26 +6,37 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QThread>
 #include <QUrl>
 
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "adapters/native_window.h"
 #include "app/composite_dlg.h"
 #include "app/messages.h"
+#include "app/multi_composite_dlg.h"
 #include "app/skin_controls.h"
 #include "app/strings.h"
 #include "app/transcode_preview_dlg.h"
 #include "platform/file.h"
+#include "player/player_engine.h"
+#include "sample/samplegen.h"
+#include "support/camera.h"
+#include "support/command.h"
 #include "support/files.h"
+#include "support/peers.h"
 #include "support/qt_app.h"
 #include "support/samples.h"
 
@@ -326,4 +337,198 @@ TEST_F(Converter, PhotosAreStitchedHereAndFailuresSaySo) {
     d->Button(kIdConvOpenDir)->click();
     ASSERT_EQ(boxes.size(), 4u);
     EXPECT_EQ(boxes[3].text, LoadString(kStrOutputPathMissing));
+}
+
+// --------------------------------- the real libraries (under Xvfb for the preview)
+
+namespace {
+
+std::string CameraClip(const testutil::TempDir& dir, const std::string& name, double seconds) {
+    sample::Mp4Options o;
+    o.width = 640;
+    o.height = 320;
+    o.fps = 25;
+    o.seconds = seconds;
+    o.audio = true;
+    const std::string path = dir.File(name);
+    EXPECT_EQ(sample::WriteMp4(path, testutil::DefaultTrailer(2), o), 0);
+    return path;
+}
+
+QImage FirstFrame(const std::string& video, const std::string& png) {
+    testutil::FfmpegWrite("-i " + testutil::ShellQuote(video) + " -frames:v 1", png);
+    return QImage(QString::fromStdString(png)).convertToFormat(QImage::Format_RGB32);
+}
+
+double MeanDifference(const QImage& a, const QImage& b) {
+    if (a.isNull() || a.size() != b.size()) return 255;
+    double sum = 0;
+    for (int y = 0; y < a.height(); ++y) {
+        const auto* p = reinterpret_cast<const QRgb*>(a.constScanLine(y));
+        const auto* q = reinterpret_cast<const QRgb*>(b.constScanLine(y));
+        for (int x = 0; x < a.width(); ++x) sum += std::abs(qGray(p[x]) - qGray(q[x]));
+    }
+    return sum / (double(a.width()) * a.height());
+}
+
+}  // namespace
+
+// The converter on the real conversion and playback libraries: the preview
+// gives the span, each rotation's output is what the command line makes of
+// the same vector, and photos at each quality are the photo stitch's.
+TEST(PlayerEngineConverter, ExportsTheMarkedSpanAtEachRotationAndPhotosAtEachQuality) {
+    if (std::getenv("DISPLAY") == nullptr) GTEST_SKIP() << "no X display";
+    ASSERT_NE(testutil::QtApplication::Get(), nullptr);
+    testutil::TempDir dir;
+    const std::string alsa = testutil::WriteNullSoundConfig(dir);
+    setenv("ALSA_CONFIG_PATH", alsa.c_str(), 1);
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = config ? config : "";
+    setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
+    ApplyLanguage(kLanguageEnglish);
+    const std::string cam = CameraClip(dir, "cam.mp4", 3.0);
+    QDir().mkpath(QString::fromStdString(dir.File("out")));
+    {
+        adapters::NativeWindow window;
+        ASSERT_TRUE(window.Open(640, 318, "converter test"));
+        CCompositeDlg d(nullptr);
+        ASSERT_TRUE(d.ConverterLoaded());
+        std::vector<QString> boxes;
+        d.m_showMessage = [&](const QString& text, const QString&, MessageButtons) {
+            boxes.push_back(text);
+            return false;
+        };
+        d.Preview()->m_showMessage = d.m_showMessage;
+        d.m_outputFolder = QString::fromStdString(dir.File("out")) + "/";
+        d.Preview()->Engine().SetVideoWindow(window.Id(), d.Preview(), d.Preview());
+        d.SetInput(QString::fromStdString(cam), false);
+        const auto until = [](auto pred, int seconds) {
+            for (int i = 0; i < seconds * 100 && !pred(); ++i) {
+                QCoreApplication::processEvents();
+                std::this_thread::sleep_for(10ms);
+            }
+            return pred();
+        };
+        ASSERT_TRUE(until([&] { return d.Preview()->DurationKnown(); }, 10));
+        // The end mark at half the clip: 1.5 s from 0.
+        d.Preview()->RangeSlider()->SetValues(0, 50);
+        d.Preview()->OnMessage(WM_RANGE_CHANGED, 0, 1);
+        ASSERT_EQ(d.Preview()->EndMark(), 50);
+        const struct {
+            int button, degrees;
+        } turns[] = {
+            {kIdRotateUp, 0}, {kIdRotateRight, 90}, {kIdRotateDown, 180}, {kIdRotateLeft, 270}};
+        for (const auto& turn : turns) {
+            d.Button(turn.button)->click();
+            d.OnMessage(WM_REFRESH_OUTPUT, 0, 0);
+            boxes.clear();
+            d.Button(kIdConvStart)->click();
+            ASSERT_TRUE(until([&] { return !boxes.empty(); }, 120)) << turn.degrees;
+            ASSERT_EQ(boxes.back(), LoadString(kStrAskOpenOutputFolder)) << turn.degrees;
+            const std::string out = d.m_outputPath.toStdString();
+            testutil::ExpectPeersAccept(out, true);
+            // The span goes to the library in whole seconds: 1.5 s is "00:00:01".
+            EXPECT_NEAR(std::stod(testutil::FfprobeStream(out, "v", "duration")), 1.0, 0.1);
+            // The command line with the same vector and rotation.
+            const std::string peer = dir.File("peer" + std::to_string(turn.degrees) + ".mp4");
+            std::vector<std::string> args = {"convert", "--rotation", std::to_string(turn.degrees)};
+            for (const std::string& a : CCompositeDlg::ExportArguments(1, 0, 1500, cam, peer))
+                args.push_back(a);
+            int status = -1;
+            EXPECT_EQ(testutil::RunCli(args, &status), "result: 0\n");
+            const QImage mine = FirstFrame(out, dir.File("mine.png"));
+            const QImage theirs = FirstFrame(peer, dir.File("theirs.png"));
+            EXPECT_LT(MeanDifference(mine, theirs), 1.0) << turn.degrees;
+        }
+    }
+    // Photos: each quality gives the photo stitch's bytes.
+    {
+        CCompositeDlg d(nullptr);
+        std::vector<QString> boxes;
+        d.m_showMessage = [&](const QString& text, const QString&, MessageButtons) {
+            boxes.push_back(text);
+            return false;
+        };
+        d.m_outputFolder = QString::fromStdString(dir.File("out")) + "/";
+        const std::string photo = dir.File("IMG_2.jpg");
+        ASSERT_TRUE(testutil::WriteBytes(photo, testutil::ReadFile(testutil::Samples().dualPhoto)));
+        d.m_inputPath = QString::fromStdString(photo);
+        d.m_bIsPhoto = true;
+        d.Button(kIdRotateDown)->click();
+        for (int q = 0; q < 3; ++q) {
+            d.OnMessage(WM_REFRESH_OUTPUT, 0, 0);
+            d.QualityList()->setCurrentIndex(q);
+            d.Button(kIdConvStart)->click();
+            QCoreApplication::processEvents();
+            const std::string out = d.m_outputPath.toStdString();
+            ASSERT_TRUE(platform::FileExists(out.c_str())) << q;
+            const std::string peer = dir.File("peer" + std::to_string(q) + ".jpg");
+            int status = -1;
+            testutil::RunCli(
+                {"stitch", photo, peer, "--rotation", "180", "--quality", std::to_string(q)},
+                &status);
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(testutil::ReadFile(out), testutil::ReadFile(peer)) << q;
+            EXPECT_NE(testutil::Exiftool("-s -s -s -XMP-GPano:ProjectionType", out)
+                          .find("equirectangular"),
+                      std::string::npos);
+        }
+        EXPECT_EQ(boxes.size(), 3u);
+    }
+    unsetenv("ALSA_CONFIG_PATH");
+    if (savedConfig.empty())
+        unsetenv("XDG_CONFIG_HOME");
+    else
+        setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+}
+
+// The merger on the real library: three stitched files listed C, A, B are
+// joined in that order; the camera file is refused with its path.
+TEST(MergeDialogReal, JoinsStitchedFilesInTheListedOrder) {
+    ASSERT_NE(testutil::QtApplication::Get(), nullptr);
+    ApplyLanguage(kLanguageEnglish);
+    testutil::TempDir dir;
+    const std::string cam = CameraClip(dir, "cam.mp4", 1.0);
+    std::vector<std::string> parts;
+    for (const char* name : {"C", "A", "B"}) {
+        const std::string out = dir.File(std::string(name) + ".mp4");
+        std::vector<std::string> args = {"convert", "--rotation",
+                                         std::string(name) == "A" ? "90" : "0"};
+        for (const std::string& a : CCompositeDlg::ExportArguments(0, 0, 1000, cam, out))
+            args.push_back(a);
+        int status = -1;
+        ASSERT_EQ(testutil::RunCli(args, &status), "result: 0\n");
+        parts.push_back(out);
+    }
+    const QString folder = QString::fromStdString(dir.File("merged")) + "/";
+    QDir().mkpath(folder);
+    CMultiCompositeDlg m(nullptr, folder);
+    std::vector<QString> boxes;
+    m.m_showMessage = [&](const QString& text, const QString&, MessageButtons) {
+        boxes.push_back(text);
+        return false;
+    };
+    m.m_chooseFiles = [&] {
+        QStringList files;
+        for (const std::string& p : parts) files << QString::fromStdString(p);
+        files << QString::fromStdString(cam);
+        return files;
+    };
+    m.Add();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].contains(LoadString(kStrNotYetStitched)));
+    EXPECT_TRUE(boxes[0].endsWith(QString::fromStdString(cam)));
+    ASSERT_EQ(m.Files().size(), 3);
+    m.Button(CMultiCompositeDlg::kIdStart)->click();
+    for (int i = 0; i < 3000 && (m.Busy() || boxes.size() < 2); ++i) {
+        QCoreApplication::processEvents();
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_TRUE(boxes[1].startsWith(LoadString(kStrMergeSavedTo))) << boxes[1].toStdString();
+    const std::string merged = m.LastOutput().toStdString();
+    testutil::ExpectPeersAccept(merged);
+    std::string joined;
+    for (const std::string& p : parts) joined += testutil::PacketHashes(p, 0);
+    EXPECT_EQ(testutil::PacketHashes(merged, 0), joined);
 }

@@ -713,6 +713,13 @@ TEST_F(ViewerE2E, TheConverterStitchesTheOpenVideoAndCanBeStopped) {
     ASSERT_TRUE(viewer.WaitForWindow());
     const std::string shot = dir.File("shot.png");
     WaitForPicture(shot);
+    // The video area's menu, then the converter from the floating bar.
+    Xdotool("mousemove 500 300 click 3");
+    std::this_thread::sleep_for(600ms);
+    GrabScreen(shot);
+    Keep(shot, "menu-en");
+    Xdotool("key Escape");
+    std::this_thread::sleep_for(300ms);
     ShowFloatingBar();
     Click(10 + 15, 29 + 15);  // the floating bar's converter button
     QPoint at(-1, -1);
@@ -731,6 +738,20 @@ TEST_F(ViewerE2E, TheConverterStitchesTheOpenVideoAndCanBeStopped) {
     const QPoint start(at.x() + 460 + 45, at.y() + 600 + 14);
     const QPoint stop(at.x() + 560 + 45, at.y() + 600 + 14);
     const QRect progress(at.x() + 11, at.y() + 600, 180, 28);
+    // The end mark dragged to the middle: half of the 20 s is exported.
+    Xdotool("mousemove " + std::to_string(at.x() + 11 + 636) + " " + std::to_string(at.y() + 422) +
+            " mousedown 1");
+    std::this_thread::sleep_for(200ms);
+    for (int x = 636; x >= 320; x -= 20) {
+        Xdotool("mousemove " + std::to_string(at.x() + 11 + x) + " " +
+                std::to_string(at.y() + 422));
+        std::this_thread::sleep_for(30ms);
+    }
+    Xdotool("mousemove " + std::to_string(at.x() + 11 + 320) + " " + std::to_string(at.y() + 422) +
+            " mouseup 1");
+    std::this_thread::sleep_for(500ms);
+    GrabScreen(shot);
+    Keep(shot, "converter-marked-en");
     // Start, see the progress move, stop: nothing is left.
     Click(start.x(), start.y());
     QImage first, later;
@@ -757,6 +778,11 @@ TEST_F(ViewerE2E, TheConverterStitchesTheOpenVideoAndCanBeStopped) {
     Xdotool("key Escape");  // Cancel: the folder is not opened
     std::this_thread::sleep_for(300ms);
     testutil::ExpectPeersAccept(output);
+    EXPECT_NEAR(
+        std::atof(testutil::FfprobeValues(output, "-select_streams v -show_entries stream=duration")
+                      .c_str()),
+        9.5, 1.0)
+        << "about half of the 20 s (the span goes in whole seconds)";
     Click(at.x() + 660 - 40 + 15, at.y() + 15);  // close
     std::this_thread::sleep_for(800ms);
     EXPECT_LT(WindowAt("Converter").x(), 0) << "the converter closed";
@@ -778,7 +804,14 @@ TEST_F(ViewerE2E, TheConverterStitchesTheOpenVideoAndCanBeStopped) {
     std::this_thread::sleep_for(500ms);
     GrabScreen(shot);
     Keep(shot, "converter-zh");
-    Xdotool("key Escape");
+    // Placed like the first one (its own geometry is not reliable by this name).
+    Click(at.x() + 121 + 50, at.y() + 38 + 14);  // Merge
+    std::this_thread::sleep_for(1200ms);
+    GrabScreen(shot);
+    Keep(shot, "merger-zh");
+    Xdotool("key Escape");  // the merger
+    std::this_thread::sleep_for(500ms);
+    Xdotool("key Escape");  // the converter
     std::this_thread::sleep_for(500ms);
     EXPECT_TRUE(chinese.Running());
 }

@@ -12,6 +12,10 @@
 //    shots' time on the drawing thread, then 60 s recorded from the floating
 //    bar's message: frames offered, written and dropped, the encode thread's
 //    time per frame, resident memory at 10 s, 60 s and its peak.
+//  - Converter/Medium10s: the converter dialog exporting the 10 s sample at
+//    Medium, against Peer/CliConvertMedium10s, `orbivue-cli convert` with
+//    the same vector in the same run; and the longest the progress text
+//    stood still while the job ran.
 //  - Peer/FfmpegDecodeScale: ffmpeg decoding the same video and scaling it
 //    to 1024x512 as fast as it can, the frame rate this machine can decode.
 // The sample files are made with the sample maker once per run; the long
@@ -22,6 +26,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QLabel>
 #include <QTimer>
 
 #include <algorithm>
@@ -30,13 +35,19 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "app/composite_dlg.h"
 #include "app/messages.h"
+#include "app/transcode_preview_dlg.h"
 #include "app/video_player_app.h"
 #include "app/video_player_dlg.h"
 
 #ifndef ORBIVUE_SAMPLE
 #error "ORBIVUE_SAMPLE names the sample maker"
+#endif
+#ifndef ORBIVUE_CLI
+#error "ORBIVUE_CLI names the command-line tool"
 #endif
 
 namespace {
@@ -45,6 +56,7 @@ std::string g_folder;
 std::string g_video;
 std::string g_photo;
 std::string g_long;
+std::vector<std::string> g_converterArgs;
 
 // Times every event the window thread handles (outermost only).
 class TimedApplication : public QApplication {
@@ -255,6 +267,73 @@ void RecordView(benchmark::State& state) {
     }
 }
 
+double ConvertSeconds(const std::vector<std::string>& args) {
+    std::string cmd = std::string(ORBIVUE_CLI) + " convert";
+    for (const std::string& a : args) cmd += " '" + a + "'";
+    cmd += " >/dev/null 2>&1";
+    const auto start = std::chrono::steady_clock::now();
+    const int status = std::system(cmd.c_str());
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return status == 0 ? seconds : -1;
+}
+
+void ConverterMedium(benchmark::State& state) {
+    for (auto _ : state) {
+        app::CCompositeDlg dialog(nullptr);
+        dialog.m_showMessage = [](const QString&, const QString&, app::MessageButtons) {
+            return false;
+        };
+        dialog.m_outputFolder = QString::fromStdString(g_folder + "/converted/");
+        std::system(("mkdir -p '" + g_folder + "/converted'").c_str());
+        dialog.show();
+        dialog.SetInput(QString::fromStdString(g_video), false);
+        for (int i = 0; i < 1000 && !dialog.Preview()->DurationKnown(); ++i) RunFor(10);
+        if (!dialog.Preview()->DurationKnown()) {
+            state.SkipWithError("the preview found no duration");
+            return;
+        }
+        const auto start = std::chrono::steady_clock::now();
+        dialog.OnMessage(app::WM_EXPORT_VIDEO, 0, 0);
+        QString text = dialog.ProgressLabel()->text();
+        auto changed = start;
+        double stood = 0;
+        while (dialog.m_bBusy || dialog.TimerActive(2)) {
+            RunFor(50);
+            const auto now = std::chrono::steady_clock::now();
+            if (dialog.ProgressLabel()->text() != text) {
+                text = dialog.ProgressLabel()->text();
+                changed = now;
+            }
+            stood = std::max(stood, std::chrono::duration<double>(now - changed).count());
+        }
+        RunFor(100);  // the finished notice
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.SetIterationTime(seconds);
+        state.counters["progress_stood_max_s"] = stood;
+        state.counters["done"] = dialog.m_progress.load() >= 100 ? 1 : 0;
+        g_converterArgs = app::CCompositeDlg::ExportArguments(
+            1, 0, dialog.Preview()->DurationMs(), g_video, g_folder + "/converted/peer.mp4");
+    }
+}
+
+void CliConvertMedium(benchmark::State& state) {
+    for (auto _ : state) {
+        std::vector<std::string> args = g_converterArgs;
+        if (args.empty())
+            args = app::CCompositeDlg::ExportArguments(1, 0, 10000, g_video,
+                                                       g_folder + "/converted/peer.mp4");
+        std::system(("mkdir -p '" + g_folder + "/converted'").c_str());
+        const double seconds = ConvertSeconds(args);
+        if (seconds < 0) {
+            state.SkipWithError("orbivue-cli convert failed");
+            return;
+        }
+        state.SetIterationTime(seconds);
+    }
+}
+
 void FfmpegDecodeScale(benchmark::State& state) {
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -317,6 +396,14 @@ int main(int argc, char** argv) {
             ->Iterations(1)
             ->UseManualTime()
             ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("Converter/Medium10s", ConverterMedium)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
+    benchmark::RegisterBenchmark("Peer/CliConvertMedium10s", CliConvertMedium)
+        ->Iterations(1)
+        ->UseManualTime()
+        ->Unit(benchmark::kSecond);
     benchmark::RegisterBenchmark("Peer/FfmpegDecodeScale", FfmpegDecodeScale)
         ->Iterations(1)
         ->UseManualTime()
