@@ -89,9 +89,12 @@ void CMyMenu::paintEvent(QPaintEvent*) {
                              : row == m_hovered ? kHoverText
                                                 : QColor(255, 255, 255);
         painter.setPen(color);
-        painter.drawText(QRect(kLabelX, row * kRowHeight, kWidth - kLabelX, kRowHeight),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         LoadString(kLabels[row]));
+        // Longer labels (English) end in an ellipsis rather than at the edge.
+        const int room = kWidth - kLabelX - 4;
+        painter.drawText(
+            QRect(kLabelX, row * kRowHeight, room, kRowHeight),
+            Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+            painter.fontMetrics().elidedText(LoadString(kLabels[row]), Qt::ElideRight, room));
     }
 }
 
