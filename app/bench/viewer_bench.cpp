@@ -293,6 +293,7 @@ void ConverterMedium(benchmark::State& state) {
             state.SkipWithError("the preview found no duration");
             return;
         }
+        RunFor(1000);  // the preview settles on its first frame
         const auto start = std::chrono::steady_clock::now();
         dialog.OnMessage(app::WM_EXPORT_VIDEO, 0, 0);
         QString text = dialog.ProgressLabel()->text();
