@@ -232,23 +232,8 @@ void CVideoPlayerDlg::Post(int message) {
 
 void CVideoPlayerDlg::Notify(CPlayerEngine*, int code, int value1, int value2, uint32_t tag,
                              void* user) {
-    auto* self = static_cast<CVideoPlayerDlg*>(user);
-    switch (code) {
-        case ENGINE_END:
-            PostMessage(self, WM_PLAYER_EVENT, kEventStop, kStopEnded, tag);
-            break;
-        case ENGINE_PAUSED:
-            PostMessage(self, WM_PLAYER_EVENT, kEventPaused, 0, tag);
-            break;
-        case ENGINE_PLAYING:
-            PostMessage(self, WM_PLAYER_EVENT, kEventPlaying, static_cast<uint32_t>(value2), tag);
-            break;
-        case ENGINE_POSITION:
-            PostMessage(self, WM_PLAYER_POSITION, 0, value1, tag);
-            break;
-        default:
-            break;
-    }
+    PostEngineEvent(static_cast<QObject*>(static_cast<CVideoPlayerDlg*>(user)), code, value1,
+                    value2, tag);
 }
 
 // ------------------------------------------------------------------- events

@@ -95,5 +95,9 @@ void PostMessage(QObject* receiver, int message, intptr_t wParam = 0, intptr_t l
                  uint32_t tag = 0);
 // Handled before it returns; window thread only.
 void SendMessage(QObject* receiver, int message, intptr_t wParam = 0, intptr_t lParam = 0);
+// Posts a player engine's notification (its code and values) as the window's
+// WM_PLAYER_EVENT or WM_PLAYER_POSITION, tagged with the player it came from.
+// Any thread.
+void PostEngineEvent(QObject* receiver, int code, int value1, int value2, uint32_t tag);
 
 }  // namespace app
