@@ -617,20 +617,32 @@ TEST_F(ViewerE2E, TheFloatingBarRecordsTheViewWithItsSoundAndTakesScreenShots) {
                              testutil::ShellQuote(dir.File("f%03d.png")),
                          &status);
     ASSERT_EQ(status, 0);
-    const QImage taken =
-        QImage(QString::fromStdString(shots[0])).convertToFormat(QImage::Format_RGB32);
-    EXPECT_EQ(taken.size(), QSize(kAreaWidth, kAreaHeight));
-    double best = 255;
-    int bestFrame = 0;
+    std::vector<QImage> drawn;
     for (int i = 1; i <= frames; ++i) {
         char name[32];
         std::snprintf(name, sizeof name, "f%03d.png", i);
-        const QImage frame =
-            QImage(QString::fromStdString(dir.File(name))).convertToFormat(QImage::Format_RGB32);
-        const double d = Difference(frame, taken);
-        if (d < best) best = d, bestFrame = i;
+        drawn.push_back(
+            QImage(QString::fromStdString(dir.File(name))).convertToFormat(QImage::Format_RGB32));
     }
-    EXPECT_LT(best, 3.0) << "frame " << bestFrame;
+    double best = 255;
+    int bestFrame = 0;
+    for (const std::string& s : shots) {
+        const QImage taken =
+            QImage(QString::fromStdString(s)).convertToFormat(QImage::Format_RGB32);
+        EXPECT_EQ(taken.size(), QSize(kAreaWidth, kAreaHeight));
+        for (int i = 0; i < frames; ++i) {
+            const double d = Difference(drawn[i], taken);
+            if (d < best) best = d, bestFrame = i + 1;
+        }
+    }
+    // The same drawn frame differs by the two codecs' losses alone (under 2);
+    // on a busy machine the shot's frame may fall next to a recorded one,
+    // which is still far closer than a frame half a recording away.
+    ASSERT_GT(frames, 2);
+    const double far =
+        Difference(drawn[bestFrame - 1], drawn[(bestFrame - 1 + frames / 2) % frames]);
+    EXPECT_LT(best, 9.0) << "frame " << bestFrame;
+    EXPECT_GT(far, 2 * best) << "frame " << bestFrame;
     std::printf(
         "recording %.2f s, %d frames, sound %.2f s; closest frame to the screen shot "
         "%d (difference %.2f)\n",
