@@ -520,3 +520,168 @@ TEST(StitchPhoto, PanoramaMetadataGivesTheOutputSize) {
     for (const auto& [name, value] : want) EXPECT_EQ(tags[name], value) << name;
     EXPECT_EQ(tags.size(), 18u);  // every field of the packet
 }
+
+// The polynomials behind the fast remap geometry keep their stated error over
+// the whole range, signs and quadrants included.
+TEST(StitchGeometry, FastAnglesStayWithinTheirBounds) {
+    double worst = 0;
+    for (int k = -200000; k <= 200000; ++k) {
+        const double x = k / 200000.0;
+        worst = std::max(worst, std::fabs(FastAcos(x) - std::acos(x)));
+    }
+    for (double x : {1.0, -1.0, 1 - 1e-12, -1 + 1e-12, 1e-300}) {
+        worst = std::max(worst, std::fabs(FastAcos(x) - std::acos(x)));
+    }
+    EXPECT_LT(worst, 2.5e-8);
+    worst = 0;
+    for (int k = 0; k < 100000; ++k) {
+        const double a = -kPi + 2 * kPi * k / 100000.0, r = 0.5 + k % 7;
+        const double got = FastAtan2(r * std::sin(a), r * std::cos(a));
+        const double want = std::atan2(r * std::sin(a), r * std::cos(a));
+        worst = std::max(worst, std::fabs(std::remainder(got - want, 2 * kPi)));
+    }
+    EXPECT_LT(worst, 2.5e-8);
+    EXPECT_EQ(FastAtan2(0.0, 0.0), 0.0);
+    EXPECT_EQ(FastAtan2(0.0, -1.0), kPi);
+    EXPECT_EQ(FastAtan2(-0.0, -1.0), -kPi);
+    // Whole directions, the small-value guards included (rows at the poles,
+    // columns at a quarter turn).
+    std::srand(5);
+    worst = 0;
+    for (int k = 0; k < 20000; ++k) {
+        double lambda = -kPi + 2 * kPi * std::rand() / RAND_MAX;
+        double beta = kPi * std::rand() / RAND_MAX;
+        if (k % 10 == 1) lambda = kPi / 2 + 3e-5 * (std::rand() % 3 - 1);
+        if (k % 10 == 2) beta = 3e-5 * (std::rand() % 3);
+        double theta, phi;
+        DirectionToLensAngles(lambda, beta, &theta, &phi);
+        LensDirection d;
+        FastDirectionToLens(std::cos(lambda), std::sin(lambda), std::cos(beta), std::sin(beta), &d);
+        worst = std::max(
+            {worst, std::fabs(d.theta - theta), std::fabs(std::remainder(d.phi - phi, 2 * kPi))});
+        EXPECT_NEAR(d.cosPhi, std::cos(phi), 1e-9);
+        EXPECT_NEAR(d.sinPhi, std::sin(phi), 1e-9);
+        EXPECT_GE(d.phi, -kPi);
+        EXPECT_LT(d.phi, kPi);
+    }
+    EXPECT_LT(worst, 3e-8);
+}
+
+namespace {
+
+// Noise: neighbouring samples unrelated, so any difference of position or
+// weight between two remaps shows.
+Picture NoisePicture(int w, int h, unsigned seed) {
+    Picture p(w, h);
+    std::srand(seed);
+    for (auto* plane : {&p.y, &p.cb, &p.cr})
+        for (auto& v : *plane) v = static_cast<uint8_t>(std::rand() & 255);
+    return p;
+}
+
+// The remap of a noise frame through a camera photo's calibration.
+std::vector<uint8_t> RemapNoise(const std::string& photo, int w, int h, int rotation,
+                                StitchGeometry geometry) {
+    SetStitchGeometry(geometry);
+    CStitchRemap remap;
+    const int r = remap.Init(photo.c_str(), true, w, h, rotation);
+    SetStitchGeometry(kStitchGeometryFast);
+    EXPECT_EQ(r, kStitchOk);
+    if (r != kStitchOk) return {};
+    const Picture in = NoisePicture(w, h, 11);
+    std::vector<uint8_t> frame(in.y);
+    frame.insert(frame.end(), in.cb.begin(), in.cb.end());
+    frame.insert(frame.end(), in.cr.begin(), in.cr.end());
+    std::vector<uint8_t> out(static_cast<size_t>(remap.OutputWidth()) * remap.OutputHeight() * 3 /
+                             2);
+    remap.Apply(frame.data(), out.data());
+    return out;
+}
+
+}  // namespace
+
+// The fast geometry against the exact reference, on noise (the worst case for
+// a remap's differences): both camera kinds, seam lines or none, every
+// rotation, through the video tables and through the photo stitch's rows.
+TEST(StitchRemap, FastGeometryMatchesTheExactReference) {
+    testutil::TempDir dir;
+    sample::DualLensValues plain;
+    plain.fov = 190;
+    plain.radialBase = 0.98f;
+    sample::DualLensValues lines = plain;
+    lines.n = 4;
+    for (int i = 0; i < 4; ++i) {
+        const float x = 240.0f + 480.0f * i;
+        const float l1[4] = {x, 420.0f, x + 10, 540.0f};
+        const float l2[4] = {x + 12, 425.0f, x + 20, 545.0f};
+        for (int k = 0; k < 4; ++k) {
+            lines.lines1[i][k] = l1[k];
+            lines.lines2[i][k] = l2[k];
+        }
+    }
+    struct Case {
+        const char* name;
+        testutil::Bytes photo;
+        int w, h;
+    };
+    const Case cases[] = {
+        {"dual", testutil::EncodePicture(NoisePicture(1504, 752, 3), testutil::DualTrailer(plain)),
+         1504, 752},
+        {"dual with seam lines",
+         testutil::EncodePicture(NoisePicture(1504, 752, 3), testutil::DualTrailer(lines)), 1504,
+         752},
+        {"single", testutil::EncodePicture(NoisePicture(1200, 900, 3), testutil::SingleTrailer({})),
+         1200, 900},
+    };
+    for (const Case& c : cases) {
+        const std::string path = dir.File("cam.jpg");
+        testutil::WriteBytes(path, c.photo);
+        for (int rotation : {0, 90, 180, 270}) {
+            SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(rotation));
+            const auto fast = RemapNoise(path, c.w, c.h, rotation, kStitchGeometryFast);
+            const auto exact = RemapNoise(path, c.w, c.h, rotation, kStitchGeometryExact);
+            ASSERT_EQ(fast.size(), exact.size());
+            ASSERT_FALSE(fast.empty());
+            // A position moved by at most 1e-4 pixel changes a luma weight by
+            // at most one step of 1/255, so a luma sample by at most 1 (2 in a
+            // blend); a chroma sample (the nearest one) changes only where the
+            // position lies that close to a sample boundary.
+            const size_t luma = static_cast<size_t>(c.w) * (c.w / 2 / 2 * 2);
+            int worst = 0;
+            size_t differing = 0, chromaDiffering = 0;
+            for (size_t i = 0; i < fast.size(); ++i) {
+                const int d = std::abs(fast[i] - exact[i]);
+                if (i < luma) {
+                    worst = std::max(worst, d);
+                    differing += d != 0;
+                } else {
+                    chromaDiffering += d != 0;
+                }
+            }
+            const double psnr =
+                testutil::Psnr(testutil::Bytes(fast.begin(), fast.begin() + luma),
+                               testutil::Bytes(exact.begin(), exact.begin() + luma));
+            std::printf(
+                "%s at %d: fast against exact geometry: luma PSNR %.1f dB, %zu of %zu "
+                "luma and %zu chroma samples differ, by at most %d\n",
+                c.name, rotation, psnr, differing, luma, chromaDiffering, worst);
+            EXPECT_LE(worst, 2);
+            EXPECT_LT(differing, luma / 1000);
+            EXPECT_LT(chromaDiffering, luma / 2 / 1000);
+            EXPECT_GT(psnr, 55.0);
+        }
+        // The photo stitch makes its rows on the spot, mirror rows together.
+        for (int rotation : {0, 180}) {
+            SCOPED_TRACE(std::string(c.name) + " photo at " + std::to_string(rotation));
+            const std::string a = dir.File("fast.jpg"), b = dir.File("exact.jpg");
+            ASSERT_EQ(StitchPhoto(path.c_str(), a.c_str(), rotation, 0, 0), 0);
+            SetStitchGeometry(kStitchGeometryExact);
+            ASSERT_EQ(StitchPhoto(path.c_str(), b.c_str(), rotation, 0, 0), 0);
+            SetStitchGeometry(kStitchGeometryFast);
+            Picture pa(0, 0), pb(0, 0);
+            ASSERT_TRUE(testutil::DecodeFile(a, &pa));
+            ASSERT_TRUE(testutil::DecodeFile(b, &pb));
+            EXPECT_GT(testutil::Psnr(pa.y, pb.y), 50.0);
+        }
+    }
+}

@@ -61,6 +61,64 @@ void DirectionToLensAnglesFrom(double cosLambda, double sinLambda, double cosBet
     *phi = p;
 }
 
+double FastAcos(double x) {
+    // acos(x) = sqrt(1 - x) * P(x) on [0, 1], error below 2e-8 (a classic
+    // minimax fit); acos(-x) = pi - acos(x).
+    const double a = std::fabs(x) >= 1.0 ? 1.0 : std::fabs(x);
+    const double p =
+        1.5707963050 +
+        a * (-0.2145988016 +
+             a * (0.0889789874 +
+                  a * (-0.0501743046 +
+                       a * (0.0308918810 +
+                            a * (-0.0170881256 + a * (0.0066700901 + a * -0.0012624911))))));
+    const double r = std::sqrt(1.0 - a) * p;
+    return x < 0.0 ? kPi - r : r;
+}
+
+double FastAtan2(double y, double x) {
+    const double ax = std::fabs(x), ay = std::fabs(y);
+    if (ax == 0.0 && ay == 0.0) return (std::signbit(x) ? kPi : 0.0) * (std::signbit(y) ? -1 : 1);
+    // atan(t) on [0, 1] as t * P(t^2), error below 1e-8 (a classic minimax
+    // fit); the octant puts it back.
+    const bool swap = ay > ax;
+    const double t = swap ? ax / ay : ay / ax;
+    const double t2 = t * t;
+    const double p =
+        1.0 + t2 * (-0.3333314528 +
+                    t2 * (0.1999355085 +
+                          t2 * (-0.1420889944 +
+                                t2 * (0.1065626393 +
+                                      t2 * (-0.0752896400 +
+                                            t2 * (0.0429096138 +
+                                                  t2 * (-0.0161657367 + t2 * 0.0028662257)))))));
+    double r = t * p;
+    if (swap) r = kPi / 2 - r;
+    if (std::signbit(x)) r = kPi - r;
+    return std::signbit(y) ? -r : r;
+}
+
+void FastDirectionToLens(double cosLambda, double sinLambda, double cosBeta, double sinBeta,
+                         LensDirection* out) {
+    const double cl = GuardSmall(cosLambda, false);
+    const double sb = GuardSmall(sinBeta, true);
+    out->theta = FastAcos(sb * cl);
+    const double e = sb * sinLambda;
+    const double f = cosBeta;
+    const double norm = std::sqrt(e * e + f * f);
+    if (norm > 0.0) {
+        out->cosPhi = e / norm;
+        out->sinPhi = f / norm;
+        double p = FastAtan2(f, e);
+        if (p >= kPi) p -= 2.0 * kPi;
+        out->phi = p;
+    } else {
+        out->cosPhi = 1.0;
+        out->sinPhi = 0.0;
+        out->phi = 0.0;
+    }
+}
+
 void DirectionToLensAngles(double lambda, double beta, double* theta, double* phi) {
     DirectionToLensAnglesFrom(std::cos(lambda), std::sin(lambda), std::cos(beta), std::sin(beta),
                               theta, phi);

@@ -2,8 +2,10 @@
 // 4:2:0, build the remap table once per pixel (row slices on every core), then
 // resample with integer arithmetic and 8-bit weights, and encode.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -34,12 +36,13 @@ static_assert(sizeof(DualEntry) == 8, "remap entries are 8 bytes");
 // rounded-up half of it as rows.
 struct Planes {
     int w = 0, h = 0;
+    size_t ys = 0, cs = 0;  // row strides of the luma and chroma planes
     uint8_t* y = nullptr;
     uint8_t* cb = nullptr;
     uint8_t* cr = nullptr;
-    size_t CStride() const { return static_cast<size_t>(w / 2); }
+    size_t CStride() const { return cs; }
     size_t CRows() const { return static_cast<size_t>((h + 1) / 2); }
-    size_t CSize() const { return CStride() * CRows(); }
+    size_t CSize() const { return static_cast<size_t>(w / 2) * CRows(); }
     size_t ChromaAt(int x, int yy) const {
         return static_cast<size_t>(yy / 2) * CStride() + static_cast<size_t>(x / 2);
     }
@@ -64,7 +67,7 @@ int MakeEven(int v) {
 }
 
 // x and y are within [0, 32767) here; roundWeights adds the half before truncation.
-DualEntry MakeEntry(double x, double y, bool roundWeights) {
+inline __attribute__((always_inline)) DualEntry MakeEntry(double x, double y, bool roundWeights) {
     const int ix = static_cast<int>(x);
     const int iy = static_cast<int>(y);
     const double half = roundWeights ? 0.5 : 0.0;
@@ -77,17 +80,20 @@ DualEntry MakeEntry(double x, double y, bool roundWeights) {
 
 // Bilinear luma through a dual-lens entry (weights sum to 255 each way).
 inline int DualLuma(const Planes& s, const DualEntry& e) {
-    const uint8_t* p = s.y + static_cast<size_t>(e.y) * s.w + e.x;
+    const uint8_t* p = s.y + static_cast<size_t>(e.y) * s.ys + e.x;
     const int top = p[0] * e.wLeft + p[1] * e.wRight;
-    const int bottom = p[s.w] * e.wLeft + p[s.w + 1] * e.wRight;
+    const int bottom = p[s.ys] * e.wLeft + p[s.ys + 1] * e.wRight;
     return (top * e.wUp + bottom * e.wDown + 32768) >> 16;
 }
 
 // --- Dual lens ------------------------------------------------------------------
 
+// Which geometry the tables are built with; read once per build.
+std::atomic<int> g_geometry{kStitchGeometryFast};
+
 // The remap tables of both lenses: rows x cols entries each.
 struct DualTables {
-    std::vector<DualEntry> lens[2];
+    std::unique_ptr<DualEntry[]> lens[2];  // filled by the builder, not cleared first
     int rows = 0, cols = 0;
     const DualEntry* At(int l, int r, int c) const {
         return &lens[l][static_cast<size_t>(r) * cols + c];
@@ -95,102 +101,304 @@ struct DualTables {
 };
 
 // Rotations 0 and 180: each lens's map area is ho rows by fw columns; both
-// lenses see (lambda, beta) of their own map the same way.
-void BuildDualTablesUpright(const DualPhotoGeometry& g, int fw, bool reverse, DualTables* t) {
-    const int ho = g.ho;
-    const double a = kPi / ho;
-    const double maxXY = g.wo / 2 - 2;
-    t->rows = ho;
-    t->cols = fw;
-    for (auto& l : t->lens) l.resize(static_cast<size_t>(ho) * fw);
-    std::vector<double> cosL(fw), sinL(fw);
-    for (int j = 0; j < fw; ++j) {
-        const double lambda = -fw * a / 2 + j * a;
-        cosL[j] = std::cos(lambda);
-        sinL[j] = std::sin(lambda);
-    }
-    const double ks[2] = {g.kScale1, g.kScale2};
-    const int cx[2] = {g.cx1, g.cx2}, cy[2] = {g.cy1, g.cy2};
-    ParallelRanges(ho, [&](int first, int last) {
-        for (int i = first; i < last; ++i) {
-            const double beta = kPi - i * a;
-            const double cosB = std::cos(beta), sinB = std::sin(beta);
-            for (int j = 0; j < fw; ++j) {
-                double theta, phi;
-                DirectionToLensAnglesFrom(cosL[j], sinL[j], cosB, sinB, &theta, &phi);
-                // Both lenses see the same (theta, phi) in their own frames, so
-                // the image height, the profile column and the direction's
-                // cosine and sine serve both unless the seam warp moves it.
-                const double h = LensImageHeight(theta, *g.model, 1.0);
-                const double v = g.profile[static_cast<size_t>(ProfileColumn(g, phi))];
-                const double c = std::cos(phi), sn = std::sin(phi);
-                for (int l = 0; l < 2; ++l) {
-                    double x, y;
-                    if (l == 1 && g.warp.n > 0) {
-                        DualLensProject(g, 1, theta, phi, &x, &y);
-                    } else {
-                        const double rho = h * ks[l] * v;
-                        x = cx[l] + rho * c;
-                        y = cy[l] + rho * sn;
-                    }
-                    x = Limit(x, maxXY);
-                    y = Limit(y, maxXY);
-                    if (l == 1) x += g.wo / 2;
-                    t->lens[l][static_cast<size_t>(i) * fw + j] = MakeEntry(x, y, true);
-                }
-            }
+// lenses see (lambda, beta) of their own map the same way. Makes the table
+// rows of both lenses for one output row; rotation 180 is the table turned
+// half a turn.
+class DualUprightRows {
+  public:
+    DualUprightRows(const DualPhotoGeometry& g, int fw, bool reverse, bool exact)
+        : m_g(g),
+          m_fw(fw),
+          m_reverse(reverse),
+          m_exact(exact),
+          m_a(kPi / g.ho),
+          m_maxXY(g.wo / 2 - 2),
+          m_cosL(static_cast<size_t>(fw)),
+          m_sinL(static_cast<size_t>(fw)) {
+        for (int j = 0; j < fw; ++j) {
+            const double lambda = -fw * m_a / 2 + j * m_a;
+            m_cosL[j] = std::cos(lambda);
+            m_sinL[j] = std::sin(lambda);
         }
-    });
-    if (reverse) {
-        for (auto& l : t->lens) std::reverse(l.begin(), l.end());
     }
-}
+    int Rows() const { return m_g.ho; }
+    int Cols() const { return m_fw; }
 
-// Rotations 90 and 270: fh rows of wo entries; the lens axes at the top and
-// bottom edges, the seam profile indexed by the column.
-void BuildDualTablesSideways(const DualPhotoGeometry& g, int fh, bool reverse, DualTables* t) {
-    const int wo = g.wo, ho = g.ho;
-    const double a2 = 2.0 * kPi / wo;
-    const double maxXY = wo / 2 - 2;
-    t->rows = fh;
-    t->cols = wo;
-    for (auto& l : t->lens) l.resize(static_cast<size_t>(fh) * wo);
-    ParallelRanges(fh, [&](int first, int last) {
-        for (int r = first; r < last; ++r) {
-            for (int l = 0; l < 2; ++l) {
-                const double theta0 = l == 0 ? r * a2 : kPi - (ho - fh + r) * a2;
-                const double rhoBase0 =
-                    LensImageHeight(theta0, *g.model, l == 0 ? g.kScale1 : g.kScale2);
-                for (int j = 0; j < wo; ++j) {
-                    double theta = theta0;
-                    double phi = l == 0 ? -j * a2 : -kPi + j * a2;
-                    double rhoBase = rhoBase0;
-                    if (l == 1 && g.warp.n > 0) {
-                        float tw, pw;
-                        if (ApplySeamWarp(g.warp, static_cast<float>(theta),
-                                          static_cast<float>(phi), &tw, &pw)) {
-                            theta = tw;
-                            phi = pw;
-                            rhoBase = LensImageHeight(theta, *g.model, g.kScale2);
-                        }
-                    }
-                    const double rho = rhoBase * g.profile[static_cast<size_t>(j)];
-                    double x = Limit((l == 0 ? g.cx1 : g.cx2) + rho * std::cos(phi), maxXY);
-                    const double y = Limit((l == 0 ? g.cy1 : g.cy2) + rho * std::sin(phi), maxXY);
-                    if (l == 1) x += wo / 2;
-                    t->lens[l][static_cast<size_t>(r) * wo + j] = MakeEntry(x, y, false);
-                }
+    // The output row whose directions mirror row i's across the equator
+    // (rotation 180 turns the table, so the mirror moves by one), or -1.
+    int Mirror(int i) const {
+        const int m = m_reverse ? m_g.ho - 2 - i : m_g.ho - i;
+        return m >= 0 && m < m_g.ho ? m : -1;
+    }
+
+    // Output row i into lens0 and lens1 and, when mirror is not null, the
+    // output row Mirror(i) into mirror0 and mirror1.
+    void Make(int i, DualEntry* lens0, DualEntry* lens1, DualEntry* mirror0 = nullptr,
+              DualEntry* mirror1 = nullptr) const {
+        const int row = m_reverse ? m_g.ho - 1 - i : i;
+        const int other = mirror0 != nullptr ? m_g.ho - row : -1;
+        if (m_exact) {
+            MakeExact(row, lens0, lens1);
+            if (other >= 0) MakeExact(other, mirror0, mirror1);
+        } else {
+            MakeFast(row, lens0, lens1, other >= 0 ? mirror0 : nullptr, mirror1);
+        }
+        if (m_reverse) {
+            std::reverse(lens0, lens0 + m_fw);
+            std::reverse(lens1, lens1 + m_fw);
+            if (other >= 0) {
+                std::reverse(mirror0, mirror0 + m_fw);
+                std::reverse(mirror1, mirror1 + m_fw);
             }
         }
-    });
-    if (reverse) {
-        for (auto& l : t->lens) std::reverse(l.begin(), l.end());
     }
+
+  private:
+    void Store(int l, double x, double y, DualEntry* e) const {
+        x = Limit(x, m_maxXY);
+        y = Limit(y, m_maxXY);
+        if (l == 1) x += m_g.wo / 2;
+        *e = MakeEntry(x, y, true);
+    }
+
+    // The reference: library trigonometry for every pixel.
+    void MakeExact(int i, DualEntry* lens0, DualEntry* lens1) const {
+        const DualPhotoGeometry& g = m_g;
+        const double beta = kPi - i * m_a;
+        const double cosB = std::cos(beta), sinB = std::sin(beta);
+        for (int j = 0; j < m_fw; ++j) {
+            double theta, phi;
+            DirectionToLensAnglesFrom(m_cosL[j], m_sinL[j], cosB, sinB, &theta, &phi);
+            // Both lenses see the same (theta, phi) in their own frames, so
+            // the image height, the profile column and the direction's
+            // cosine and sine serve both unless the seam warp moves it.
+            const double h = LensImageHeight(theta, *g.model, 1.0);
+            const double v = g.profile[static_cast<size_t>(ProfileColumn(g, phi))];
+            const double c = std::cos(phi), sn = std::sin(phi);
+            Store(0, g.cx1 + h * g.kScale1 * v * c, g.cy1 + h * g.kScale1 * v * sn, &lens0[j]);
+            double x, y;
+            if (g.warp.n > 0) {
+                DualLensProject(g, 1, theta, phi, &x, &y);
+            } else {
+                x = g.cx2 + h * g.kScale2 * v * c;
+                y = g.cy2 + h * g.kScale2 * v * sn;
+            }
+            Store(1, x, y, &lens1[j]);
+        }
+    }
+
+    // One direction seen by both lenses: its entries from the lens angles.
+    void Emit(const LensDirection& d, double h, int column, double cosB, double sinB, DualEntry* e0,
+              DualEntry* e1) const {
+        const DualPhotoGeometry& g = m_g;
+        const double kf = (d.phi + kPi) * (g.ho / kPi) + 0.5;
+        const double frac = kf - std::floor(kf);
+        LensDirection exact = d;
+        // Near a profile column boundary, or the azimuth's wrap, the
+        // reference's own angles decide.
+        if (frac < m_margin || frac > 1.0 - m_margin || std::fabs(d.phi) > kPi - 1e-6) {
+            DirectionToLensAnglesFrom(m_cosL[column], m_sinL[column], cosB, sinB, &exact.theta,
+                                      &exact.phi);
+        }
+        const double v = g.profile[static_cast<size_t>(ProfileColumn(g, exact.phi))];
+        const double k1 = h * g.kScale1 * v;
+        Store(0, g.cx1 + k1 * d.cosPhi, g.cy1 + k1 * d.sinPhi, e0);
+        double x, y;
+        if (g.warp.n > 0) {
+            DualLensProject(g, 1, exact.theta, exact.phi, &x, &y);
+        } else {
+            const double k2 = h * g.kScale2 * v;
+            x = g.cx2 + k2 * d.cosPhi;
+            y = g.cy2 + k2 * d.sinPhi;
+        }
+        Store(1, x, y, e1);
+    }
+
+    // The same within 1e-4 pixel: the azimuth's cosine and sine from the
+    // direction, theta and the azimuth by polynomials of known error, and
+    // the profile column always the reference's. Directions mirrored across
+    // the lens's meridian (column fw - j) and across the equator (row
+    // ho - i) share theta and the image height and turn the azimuth, so one
+    // evaluation serves up to four pixels.
+    void MakeFast(int i, DualEntry* lens0, DualEntry* lens1, DualEntry* mirror0,
+                  DualEntry* mirror1) const {
+        const int fw = m_fw;
+        const double beta = kPi - i * m_a;
+        const double cosB = std::cos(beta), sinB = std::sin(beta);
+        for (int j = fw / 2; j < fw; ++j) {
+            LensDirection d;
+            FastDirectionToLens(m_cosL[j], m_sinL[j], cosB, sinB, &d);
+            const double h = LensImageHeight(d.theta, *m_g.model, 1.0);
+            Emit(d, h, j, cosB, sinB, &lens0[j], &lens1[j]);
+            const int jm = fw - j;  // lambda turned to -lambda
+            LensDirection m = d;
+            m.cosPhi = -d.cosPhi;
+            m.phi = Wrap(kPi - d.phi);
+            if (jm < fw && jm != j) Emit(m, h, jm, cosB, sinB, &lens0[jm], &lens1[jm]);
+            if (mirror0 == nullptr) continue;
+            // beta turned to pi - beta: the azimuth's sine and the azimuth negated.
+            LensDirection e = d;
+            e.sinPhi = -d.sinPhi;
+            e.phi = Wrap(-d.phi);
+            Emit(e, h, j, -cosB, sinB, &mirror0[j], &mirror1[j]);
+            if (jm < fw && jm != j) {
+                e.cosPhi = -d.cosPhi;
+                e.phi = Wrap(d.phi - kPi);
+                Emit(e, h, jm, -cosB, sinB, &mirror0[jm], &mirror1[jm]);
+            }
+        }
+        // Column 0 has no mirror within the map.
+        for (int r = 0; r < (mirror0 != nullptr ? 2 : 1); ++r) {
+            const double cb = r == 0 ? cosB : -cosB;
+            LensDirection d;
+            FastDirectionToLens(m_cosL[0], m_sinL[0], cb, sinB, &d);
+            const double h = LensImageHeight(d.theta, *m_g.model, 1.0);
+            Emit(d, h, 0, cb, sinB, r == 0 ? &lens0[0] : &mirror0[0],
+                 r == 0 ? &lens1[0] : &mirror1[0]);
+        }
+    }
+
+    static double Wrap(double phi) {
+        if (phi >= kPi) return phi - 2.0 * kPi;
+        if (phi < -kPi) return phi + 2.0 * kPi;
+        return phi;
+    }
+
+    const DualPhotoGeometry& m_g;
+    int m_fw;
+    bool m_reverse, m_exact;
+    double m_a, m_maxXY;
+    // How close to a profile column boundary the approximate azimuth may come
+    // (in columns) before the exact one is taken: its error, 3e-8 rad, with room.
+    double m_margin = 1e-6 + 1e-7 * m_g.ho;
+    std::vector<double> m_cosL, m_sinL;
+};
+
+// Rotations 90 and 270: fh rows of wo entries per lens; the lens axes at the
+// top and bottom edges, the seam profile indexed by the column. Theta depends
+// on the row only and the azimuth on the column only, so their cosines and
+// sines are taken once per column.
+class DualSidewaysRows {
+  public:
+    DualSidewaysRows(const DualPhotoGeometry& g, int fh, bool reverse)
+        : m_g(g), m_fh(fh), m_reverse(reverse), m_a2(2.0 * kPi / g.wo), m_maxXY(g.wo / 2 - 2) {
+        for (int l = 0; l < 2; ++l) {
+            m_cos[l].resize(static_cast<size_t>(g.wo));
+            m_sin[l].resize(static_cast<size_t>(g.wo));
+            for (int j = 0; j < g.wo; ++j) {
+                const double phi = l == 0 ? -j * m_a2 : -kPi + j * m_a2;
+                m_cos[l][j] = std::cos(phi);
+                m_sin[l][j] = std::sin(phi);
+            }
+        }
+    }
+    int Rows() const { return m_fh; }
+    int Cols() const { return m_g.wo; }
+
+    void Make(int l, int r, DualEntry* out) const {
+        const DualPhotoGeometry& g = m_g;
+        const int wo = g.wo, ho = g.ho;
+        const int row = m_reverse ? m_fh - 1 - r : r;
+        const double theta0 = l == 0 ? row * m_a2 : kPi - (ho - m_fh + row) * m_a2;
+        const double rhoBase0 = LensImageHeight(theta0, *g.model, l == 0 ? g.kScale1 : g.kScale2);
+        const int cx = l == 0 ? g.cx1 : g.cx2, cy = l == 0 ? g.cy1 : g.cy2;
+        for (int j = 0; j < wo; ++j) {
+            const double v = g.profile[static_cast<size_t>(j)];
+            double x, y;
+            float tw, pw;
+            const double phi = l == 0 ? -j * m_a2 : -kPi + j * m_a2;
+            if (l == 1 && g.warp.n > 0 &&
+                ApplySeamWarp(g.warp, static_cast<float>(theta0), static_cast<float>(phi), &tw,
+                              &pw)) {
+                const double rho = LensImageHeight(double{tw}, *g.model, g.kScale2) * v;
+                x = cx + rho * std::cos(double{pw});
+                y = cy + rho * std::sin(double{pw});
+            } else {
+                const double rho = rhoBase0 * v;
+                x = cx + rho * m_cos[l][j];
+                y = cy + rho * m_sin[l][j];
+            }
+            x = Limit(x, m_maxXY);
+            y = Limit(y, m_maxXY);
+            if (l == 1) x += wo / 2;
+            out[j] = MakeEntry(x, y, false);
+        }
+        if (m_reverse) std::reverse(out, out + wo);
+    }
+
+  private:
+    const DualPhotoGeometry& m_g;
+    int m_fh;
+    bool m_reverse;
+    double m_a2, m_maxXY;
+    std::vector<double> m_cos[2], m_sin[2];
+};
+
+// Table rows for the resamplers: from built tables, or made on the spot by
+// the calling thread into its own buffers (the photo stitch needs every row
+// once, so it never builds whole tables). Upright rows come with their
+// mirror rows, which share most of the work.
+class DualRowSource {
+  public:
+    DualRowSource(const DualTables* tables, const DualUprightRows* upright,
+                  const DualSidewaysRows* sideways)
+        : m_tables(tables), m_upright(upright), m_sideways(sideways) {
+        if (m_tables == nullptr) {
+            const int cols = upright != nullptr ? upright->Cols() : sideways->Cols();
+            for (auto& b : m_buffer) b.resize(static_cast<size_t>(cols));
+        }
+    }
+    const DualEntry* Row(int lens, int row) {
+        if (m_tables != nullptr) return m_tables->At(lens, row, 0);
+        if (m_upright != nullptr) {
+            if (m_row[0] == row) return m_buffer[lens].data();
+            if (m_row[1] == row) return m_buffer[2 + lens].data();
+            m_row[0] = row;
+            m_row[1] = m_upright->Mirror(row);
+            m_upright->Make(row, m_buffer[0].data(), m_buffer[1].data(),
+                            m_row[1] >= 0 ? m_buffer[2].data() : nullptr, m_buffer[3].data());
+            return m_buffer[lens].data();
+        }
+        if (m_row[lens] != row) {
+            m_sideways->Make(lens, row, m_buffer[lens].data());
+            m_row[lens] = row;
+        }
+        return m_buffer[lens].data();
+    }
+
+  private:
+    const DualTables* m_tables;
+    const DualUprightRows* m_upright;
+    const DualSidewaysRows* m_sideways;
+    std::vector<DualEntry> m_buffer[4];
+    int m_row[2] = {-1, -1};
+};
+
+struct DualRows {
+    const DualTables* tables = nullptr;  // built tables, or null: rows made on the spot
+    const DualUprightRows* upright = nullptr;
+    const DualSidewaysRows* sideways = nullptr;
+    int rows = 0, cols = 0;
+    DualRowSource Source() const { return DualRowSource(tables, upright, sideways); }
+};
+
+// The rows of an upright map in an order that puts each row beside its
+// mirror row: each unit is a row and, when it has one, its mirror.
+std::vector<std::pair<int, int>> MirrorUnits(const DualUprightRows& rows, int count) {
+    std::vector<std::pair<int, int>> units;
+    units.reserve(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        int m = rows.Mirror(i);
+        if (m >= count || m == i) m = -1;
+        if (m >= 0 && m < i) continue;
+        units.emplace_back(i, m);
+    }
+    return units;
 }
 
 // Rotations 0 and 180: the first lens fills the middle, the second lens the
 // left and right quarters, blended across bands centred on the two seams.
-void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
+void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
     const int ho = out->h, wo = out->w, fw = t.cols;
     const int band = std::max(0, std::min(fw - ho, 48));
     const int h = band / 2;
@@ -211,9 +419,9 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
     // Ramp weights across a band: position b, and the even position for chroma.
     std::vector<int> ramp(static_cast<size_t>(std::max(2 * h, 1)));
     for (int b = 0; b < 2 * h; ++b) ramp[b] = b * 255 / (2 * h);
-    ParallelRanges(ho / 2, [&](int first, int last) {
-        for (int i = first * 2; i < last * 2; ++i) {
-            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+    auto resampleRow = [&](DualRowSource& rows, int i) {
+        {
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
             const bool chromaRow = (i & 1) == 0;
             uint8_t* cbRow = out->cb + static_cast<size_t>(i / 2) * out->CStride();
             uint8_t* crRow = out->cr + static_cast<size_t>(i / 2) * out->CStride();
@@ -225,7 +433,7 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
                     c1 = std::min(c1, fw - sp.offB);
                 }
                 if (c0 >= c1) continue;
-                const DualEntry* rowA = t.At(sp.lensA, i, 0) + sp.offA;
+                const DualEntry* rowA = rows.Row(sp.lensA, i) + sp.offA;
                 if (sp.lensB < 0) {
                     for (int c = c0; c < c1; ++c)
                         yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
@@ -238,7 +446,7 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
                     }
                     continue;
                 }
-                const DualEntry* rowB = t.At(sp.lensB, i, 0) + sp.offB;
+                const DualEntry* rowB = rows.Row(sp.lensB, i) + sp.offB;
                 for (int c = c0; c < c1; ++c) {
                     const int w1 = ramp[c - sp.c0];
                     const int luma =
@@ -259,18 +467,34 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
                 }
             }
         }
+    };
+    const int count = ho / 2 * 2;  // an odd last row stays clear
+    if (t.upright != nullptr) {
+        const std::vector<std::pair<int, int>> units = MirrorUnits(*t.upright, count);
+        ParallelRanges(static_cast<int>(units.size()), [&](int first, int last) {
+            DualRowSource rows = t.Source();
+            for (int u = first; u < last; ++u) {
+                resampleRow(rows, units[u].first);
+                if (units[u].second >= 0) resampleRow(rows, units[u].second);
+            }
+        });
+        return;
+    }
+    ParallelRanges(count, [&](int first, int last) {
+        DualRowSource rows = t.Source();
+        for (int i = first; i < last; ++i) resampleRow(rows, i);
     });
 }
-
 // Rotations 90 and 270: one lens fills the upper rows, the other the lower,
 // blended across a band of rows at the middle.
-void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens, Planes* out) {
+void ResampleDualSideways(const Planes& src, const DualRows& t, int upperLens, Planes* out) {
     const int ho = out->h, wo = out->w, fh = t.rows;
     const int lowerLens = 1 - upperLens;
     int e = std::max(0, std::min(2 * fh - ho, 48));
     e = MakeEven(e);
     const int bandStart = ho / 2 - e / 2, bandEnd = ho / 2 + e / 2;
     ParallelRanges(ho / 2, [&](int first, int last) {
+        DualRowSource rows = t.Source();
         for (int i = first * 2; i < last * 2; ++i) {
             const int upperRow = i;            // upper lens continues its rows
             const int lowerRow = i - ho + fh;  // lower lens ends at its last row
@@ -291,11 +515,13 @@ void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens,
             }
             if (row < 0 || row >= fh) continue;
             if (inBand && (lowerRow < 0 || lowerRow >= fh)) continue;
-            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
+            const DualEntry* rowA = rows.Row(lens, row);
+            const DualEntry* rowB = inBand ? rows.Row(lowerLens, lowerRow) : nullptr;
             for (int c = 0; c < wo; ++c) {
-                const DualEntry& ea = *t.At(lens, row, c);
+                const DualEntry& ea = rowA[c];
                 int luma = DualLuma(src, ea);
-                const DualEntry* eb = inBand ? t.At(lowerLens, lowerRow, c) : nullptr;
+                const DualEntry* eb = inBand ? &rowB[c] : nullptr;
                 if (eb != nullptr) luma = (luma * wu + DualLuma(src, *eb) * (255 - wu) + 128) >> 8;
                 yRow[c] = static_cast<uint8_t>(luma);
                 if ((i & 1) == 0 && (c & 1) == 0) {
@@ -319,64 +545,112 @@ void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens,
 
 constexpr int32_t kNoSource = -1;
 
-// One (x * 256, y * 256) pair per output pixel, or (-1, -1) without source.
-void BuildSingleTable(const SinglePhotoGeometry& g, int rotation, int wd, int hd, int wo, int ho,
-                      std::vector<int32_t>* table) {
-    table->assign(static_cast<size_t>(wo) * ho * 2, kNoSource);
-    const float q = static_cast<float>(2.0 * kPi / wo);
-    const double maxX = (wd - 1) * 256.0, maxY = (hd - 1) * 256.0;
-    // Rotation 0 accumulates the ring angle in single precision row by row.
-    std::vector<float> rowTheta(static_cast<size_t>(ho));
-    float acc = 0.0f;
-    for (int i = 0; i < ho; ++i) {
-        rowTheta[i] = acc;
-        acc += q;
-    }
-    ParallelRanges(ho, [&](int first, int last) {
-        for (int i = first; i < last; ++i) {
-            int32_t* row = table->data() + static_cast<size_t>(i) * wo * 2;
-            if (rotation == 0 || rotation == 180) {
-                const float theta = rotation == 0
-                                        ? rowTheta[i]
-                                        : static_cast<float>(kPi) - static_cast<float>(i) * q;
-                const float rho = SingleLensPhotoHeight(g, theta);
-                if (!(rho < static_cast<float>(g.r))) continue;
-                for (int j = 0; j < wo; ++j) {
-                    const double phi = rotation == 0 ? 2.0 * kPi - j * double{q} : j * double{q};
-                    const double x = (g.cx + rho * std::cos(phi)) * 256.0;
-                    const double y = (g.cy + rho * std::sin(phi)) * 256.0;
-                    if (!(x >= 0.0 && x <= maxX && y >= 0.0 && y <= maxY)) continue;
-                    row[2 * j] = static_cast<int32_t>(x);
-                    row[2 * j + 1] = static_cast<int32_t>(y);
-                }
-            } else {
-                const double beta = rotation == 90 ? kPi - i * double{q} : i * double{q};
-                const double cosB = std::cos(beta), sinB = std::sin(beta);
-                for (int j = 0; j < wo; ++j) {
-                    const double lambda =
-                        rotation == 90 ? -kPi + j * double{q} : kPi - j * double{q};
-                    double theta, phi;
-                    DirectionToLensAnglesFrom(std::cos(lambda), std::sin(lambda), cosB, sinB,
-                                              &theta, &phi);
-                    const double rho = SingleLensPhotoHeight(g, static_cast<float>(theta));
-                    const double x = g.cx + rho * std::cos(phi);
-                    const double y = g.cy + rho * std::sin(phi);
-                    if (!(x >= 0.0 && y >= 0.0 && x <= wd - 1 && y <= hd - 1)) continue;
-                    row[2 * j] = static_cast<int32_t>(x * 256.0);
-                    row[2 * j + 1] = static_cast<int32_t>(y * 256.0);
-                }
-            }
+// Table rows of the single-lens map: one (x * 256, y * 256) pair per output
+// pixel, or (-1, -1) without source.
+class SingleRows {
+  public:
+    SingleRows(const SinglePhotoGeometry& g, int rotation, int wd, int hd, int wo, int ho,
+               bool exact)
+        : m_g(g),
+          m_rotation(rotation),
+          m_wd(wd),
+          m_hd(hd),
+          m_wo(wo),
+          m_exact(exact),
+          m_q(static_cast<float>(2.0 * kPi / wo)),
+          m_rowTheta(static_cast<size_t>(ho)),
+          m_cos(static_cast<size_t>(wo)),
+          m_sin(static_cast<size_t>(wo)) {
+        // Rotation 0 accumulates the ring angle in single precision row by row.
+        float acc = 0.0f;
+        for (int i = 0; i < ho; ++i) {
+            m_rowTheta[i] = acc;
+            acc += m_q;
         }
-    });
-}
+        // Upright the column gives the azimuth, sideways the longitude.
+        const double q = m_q;
+        for (int j = 0; j < wo; ++j) {
+            double angle;
+            if (rotation == 0) {
+                angle = 2.0 * kPi - j * q;
+            } else if (rotation == 180) {
+                angle = j * q;
+            } else {
+                angle = rotation == 90 ? -kPi + j * q : kPi - j * q;
+            }
+            m_cos[j] = std::cos(angle);
+            m_sin[j] = std::sin(angle);
+        }
+    }
+    int Cols() const { return m_wo; }
 
-void ResampleSingle(const Planes& src, const std::vector<int32_t>& table, Planes* out) {
+    void Make(int i, int32_t* row) const {
+        std::fill(row, row + 2 * static_cast<size_t>(m_wo), kNoSource);
+        if (m_rotation == 0 || m_rotation == 180) {
+            const float theta = m_rotation == 0
+                                    ? m_rowTheta[i]
+                                    : static_cast<float>(kPi) - static_cast<float>(i) * m_q;
+            const float rho = SingleLensPhotoHeight(m_g, theta);
+            if (!(rho < static_cast<float>(m_g.r))) return;
+            const double maxX = (m_wd - 1) * 256.0, maxY = (m_hd - 1) * 256.0;
+            for (int j = 0; j < m_wo; ++j) {
+                const double x = (m_g.cx + rho * m_cos[j]) * 256.0;
+                const double y = (m_g.cy + rho * m_sin[j]) * 256.0;
+                if (!(x >= 0.0 && x <= maxX && y >= 0.0 && y <= maxY)) continue;
+                row[2 * j] = static_cast<int32_t>(x);
+                row[2 * j + 1] = static_cast<int32_t>(y);
+            }
+            return;
+        }
+        const double beta = m_rotation == 90 ? kPi - i * double{m_q} : i * double{m_q};
+        const double cosB = std::cos(beta), sinB = std::sin(beta);
+        for (int j = 0; j < m_wo; ++j) {
+            LensDirection d;
+            if (m_exact) {
+                DirectionToLensAnglesFrom(m_cos[j], m_sin[j], cosB, sinB, &d.theta, &d.phi);
+                d.cosPhi = std::cos(d.phi);
+                d.sinPhi = std::sin(d.phi);
+            } else {
+                FastDirectionToLens(m_cos[j], m_sin[j], cosB, sinB, &d);
+            }
+            const double rho = SingleLensPhotoHeight(m_g, static_cast<float>(d.theta));
+            const double x = m_g.cx + rho * d.cosPhi;
+            const double y = m_g.cy + rho * d.sinPhi;
+            if (!(x >= 0.0 && y >= 0.0 && x <= m_wd - 1 && y <= m_hd - 1)) continue;
+            row[2 * j] = static_cast<int32_t>(x * 256.0);
+            row[2 * j + 1] = static_cast<int32_t>(y * 256.0);
+        }
+    }
+
+  private:
+    const SinglePhotoGeometry& m_g;
+    int m_rotation, m_wd, m_hd, m_wo;
+    bool m_exact;
+    float m_q;
+    std::vector<float> m_rowTheta;
+    std::vector<double> m_cos, m_sin;
+};
+
+// Single-lens rows from a built table or made on the spot.
+struct SingleSource {
+    const int32_t* table = nullptr;
+    const SingleRows* maker = nullptr;
+};
+
+void ResampleSingle(const Planes& src, const SingleSource& t, Planes* out) {
     const int wo = out->w;
     // Pairs of rows; an odd height ends with a row of its own and its chroma row.
     ParallelRanges(static_cast<int>(out->CRows()), [&](int first, int last) {
+        std::vector<int32_t> buffer(t.table == nullptr ? static_cast<size_t>(wo) * 2 : 0);
         for (int i = first * 2; i < std::min(last * 2, out->h); ++i) {
-            const int32_t* row = table.data() + static_cast<size_t>(i) * wo * 2;
-            uint8_t* yRow = out->y + static_cast<size_t>(i) * wo;
+            const int32_t* row;
+            if (t.table != nullptr) {
+                row = t.table + static_cast<size_t>(i) * wo * 2;
+            } else {
+                t.maker->Make(i, buffer.data());
+                row = buffer.data();
+            }
+            uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
             for (int j = 0; j < wo; ++j) {
                 const int32_t X = row[2 * j], Y = row[2 * j + 1];
                 const bool has = X != kNoSource || Y != kNoSource;
@@ -387,8 +661,8 @@ void ResampleSingle(const Planes& src, const std::vector<int32_t>& table, Planes
                     // from outside it.
                     const int px1 = std::min(px + 1, src.w - 1);
                     const int py1 = std::min(py + 1, src.h - 1);
-                    const uint8_t* r0 = src.y + static_cast<size_t>(py) * src.w;
-                    const uint8_t* r1 = src.y + static_cast<size_t>(py1) * src.w;
+                    const uint8_t* r0 = src.y + static_cast<size_t>(py) * src.ys;
+                    const uint8_t* r1 = src.y + static_cast<size_t>(py1) * src.ys;
                     const int top = r0[px] * (256 - fx) + r0[px1] * fx;
                     const int bottom = r1[px] * (256 - fx) + r1[px1] * fx;
                     yRow[j] = static_cast<uint8_t>(((256 - fy) * top + fy * bottom + 32768) >> 16);
@@ -455,17 +729,72 @@ int ReadPhotoCalibration(platform::ByteSource& src, TrailerContainer container,
     return kStitchNoCalibration;
 }
 
-// The remap of one calibration, source size and rotation.
+// The remap of one calibration, source size and rotation: the row makers,
+// and for video frames the whole tables they made.
 struct RemapTables {
     int cameraType = 0, rotation = 0;
     int srcW = 0, srcH = 0, wo = 0, ho = 0;
+    DualPhotoGeometry dualGeometry;
+    SinglePhotoGeometry singleGeometry;
+    std::unique_ptr<DualUprightRows> upright;
+    std::unique_ptr<DualSidewaysRows> sideways;
+    std::unique_ptr<SingleRows> singleRows;
+    bool built = false;  // the tables below are filled
     DualTables dual;
-    std::vector<int32_t> single;
+    std::unique_ptr<int32_t[]> single;
 };
 
-int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, RemapTables* t) {
+// Fills the whole tables from the row makers, rows on every core.
+int FillTables(RemapTables* t) {
+    if (t->singleRows) {
+        const size_t rowSize = static_cast<size_t>(t->wo) * 2;
+        t->single.reset(new (std::nothrow) int32_t[rowSize * static_cast<size_t>(t->ho)]);
+        if (!t->single) return kStitchNoMemory;
+        ParallelRanges(t->ho, [&](int first, int last) {
+            for (int i = first; i < last; ++i) t->singleRows->Make(i, &t->single[i * rowSize]);
+        });
+    } else {
+        DualTables& d = t->dual;
+        const size_t n = static_cast<size_t>(d.rows) * d.cols;
+        for (auto& l : d.lens) {
+            l.reset(new (std::nothrow) DualEntry[n]);
+            if (!l) return kStitchNoMemory;
+        }
+        if (t->upright) {
+            const std::vector<std::pair<int, int>> units = MirrorUnits(*t->upright, d.rows);
+            ParallelRanges(static_cast<int>(units.size()), [&](int first, int last) {
+                for (int u = first; u < last; ++u) {
+                    const size_t at = static_cast<size_t>(units[u].first) * d.cols;
+                    const int m = units[u].second;
+                    const size_t mat = static_cast<size_t>(std::max(m, 0)) * d.cols;
+                    t->upright->Make(units[u].first, &d.lens[0][at], &d.lens[1][at],
+                                     m >= 0 ? &d.lens[0][mat] : nullptr, &d.lens[1][mat]);
+                }
+            });
+            t->built = true;
+            return kStitchOk;
+        }
+        ParallelRanges(d.rows, [&](int first, int last) {
+            for (int i = first; i < last; ++i) {
+                const size_t at = static_cast<size_t>(i) * d.cols;
+                {
+                    t->sideways->Make(0, i, &d.lens[0][at]);
+                    t->sideways->Make(1, i, &d.lens[1][at]);
+                }
+            }
+        });
+    }
+    t->built = true;
+    return kStitchOk;
+}
+
+// Sets up the remap; with wholeTables the tables are built too (a video
+// reuses them for every frame; a photo makes each row where it is used).
+int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, bool wholeTables,
+               RemapTables* t) {
     if (srcW <= 0 || srcH <= 0 || srcW % 2 != 0 || srcH % 2 != 0) return kStitchBadArgument;
     if (calib.cameraType == 2 && srcW != 2 * srcH) return kStitchNotTwoToOne;
+    const bool exact = g_geometry.load() == kStitchGeometryExact;
     t->cameraType = calib.cameraType;
     t->rotation = rotation;
     t->srcW = srcW;
@@ -473,38 +802,65 @@ int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, 
     t->wo = srcW;
     t->ho = srcW / 2;
     if (calib.cameraType == 1) {
-        SinglePhotoGeometry g;
-        SetUpSinglePhotoGeometry(calib.singleCx, calib.singleCy, calib.singleR, srcH, &g);
-        BuildSingleTable(g, rotation, srcW, srcH, t->wo, t->ho, &t->single);
-        return kStitchOk;
+        SetUpSinglePhotoGeometry(calib.singleCx, calib.singleCy, calib.singleR, srcH,
+                                 &t->singleGeometry);
+        t->singleRows.reset(new (std::nothrow) SingleRows(t->singleGeometry, rotation, srcW, srcH,
+                                                          t->wo, t->ho, exact));
+        if (!t->singleRows) return kStitchNoMemory;
+        return wholeTables ? FillTables(t) : kStitchOk;
     }
     const DualLensRecord& rec = calib.dual;
-    DualPhotoGeometry g;
+    DualPhotoGeometry& g = t->dualGeometry;
     if (!SetUpDualPhotoGeometry(rec, t->wo, &g)) return kStitchNoCalibration;
     if (rotation == 0 || rotation == 180) {
         const int fw = MakeEven(TruncToInt(t->ho * static_cast<double>(rec.fov) / 180.0));
         if (fw <= 0) return kStitchNoCalibration;
-        BuildDualTablesUpright(g, fw, rotation == 180, &t->dual);
+        t->upright.reset(new (std::nothrow) DualUprightRows(g, fw, rotation == 180, exact));
+        if (!t->upright) return kStitchNoMemory;
+        t->dual.rows = t->ho;
+        t->dual.cols = fw;
     } else {
         const int fh = MakeEven(TruncToInt(t->ho * static_cast<double>(rec.fov) / 360.0));
         if (fh <= 0) return kStitchNoCalibration;
-        BuildDualTablesSideways(g, fh, rotation == 90, &t->dual);
+        t->sideways.reset(new (std::nothrow) DualSidewaysRows(g, fh, rotation == 90));
+        if (!t->sideways) return kStitchNoMemory;
+        t->dual.rows = fh;
+        t->dual.cols = t->wo;
     }
-    return kStitchOk;
+    return wholeTables ? FillTables(t) : kStitchOk;
 }
 
 // Resamples a source of the table's size into an output of its width and at
 // most its height (cleared first).
 void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
-    std::memset(out->y, 0, static_cast<size_t>(out->w) * out->h);
-    std::memset(out->cb, 128, out->CSize());
-    std::memset(out->cr, 128, out->CSize());
+    for (int i = 0; i < out->h; ++i) std::memset(out->y + i * out->ys, 0, out->w);
+    for (size_t i = 0; i < out->CRows(); ++i) {
+        std::memset(out->cb + i * out->cs, 128, static_cast<size_t>(out->w / 2));
+        std::memset(out->cr + i * out->cs, 128, static_cast<size_t>(out->w / 2));
+    }
     if (t.cameraType == 1) {
-        ResampleSingle(src, t.single, out);
-    } else if (t.rotation == 0 || t.rotation == 180) {
-        ResampleDualUpright(src, t.dual, out);
+        SingleSource rows;
+        if (t.built) {
+            rows.table = t.single.get();
+        } else {
+            rows.maker = t.singleRows.get();
+        }
+        ResampleSingle(src, rows, out);
+        return;
+    }
+    DualRows rows;
+    rows.rows = t.dual.rows;
+    rows.cols = t.dual.cols;
+    if (t.built) {
+        rows.tables = &t.dual;
     } else {
-        ResampleDualSideways(src, t.dual, t.rotation == 270 ? 0 : 1, out);
+        rows.upright = t.upright.get();
+        rows.sideways = t.sideways.get();
+    }
+    if (t.rotation == 0 || t.rotation == 180) {
+        ResampleDualUpright(src, rows, out);
+    } else {
+        ResampleDualSideways(src, rows, t.rotation == 270 ? 0 : 1, out);
     }
 }
 
@@ -513,6 +869,8 @@ Planes PlanesOf(uint8_t* block, int w, int h) {
     Planes p;
     p.w = w;
     p.h = h;
+    p.ys = static_cast<size_t>(w);
+    p.cs = static_cast<size_t>(w / 2);
     p.y = block;
     p.cb = block + static_cast<size_t>(w) * h;
     p.cr = p.cb + p.CSize();
@@ -523,9 +881,8 @@ Planes PlanesOf(uint8_t* block, int w, int h) {
 struct Block {
     uint8_t* p = nullptr;
     ~Block() { std::free(p); }
-    bool Allocate(size_t n, int fill) {
+    bool Allocate(size_t n) {
         p = static_cast<uint8_t*>(std::malloc(n == 0 ? 1 : n));
-        if (p != nullptr) std::memset(p, fill, n);
         return p != nullptr;
     }
 };
@@ -541,7 +898,7 @@ int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExif
     const int w = dec.OutputWidth(), h = dec.OutputHeight();
     const size_t n = static_cast<size_t>(w) * h;
     // Room for full-size chroma planes; 4:2:2 and 4:4:4 are reduced in place.
-    if (!block->Allocate(n * 3, 0)) return kStitchNoMemory;
+    if (!block->Allocate(n * 3)) return kStitchNoMemory;
     const size_t cStride = layout == kJpeg444 ? static_cast<size_t>(w) : static_cast<size_t>(w / 2);
     uint8_t* cb = block->p + n;
     uint8_t* cr = block->p + 2 * n;
@@ -574,6 +931,8 @@ int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExif
     }
     src->w = w;
     src->h = h;
+    src->ys = static_cast<size_t>(w);
+    src->cs = cw;
     src->y = block->p;
     src->cb = cb;
     // Cr follows Cb directly once reduced, keeping the 4:2:0 buffer layout.
@@ -623,10 +982,10 @@ int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* phot
     out.w = src.w;
     out.h = out.w / 2;
     const size_t ny = static_cast<size_t>(out.w) * out.h;
-    if (!photo->block.Allocate(ny + 2 * out.CSize(), 128)) return kStitchNoMemory;
+    if (!photo->block.Allocate(ny + 2 * out.CSize())) return kStitchNoMemory;
     out = PlanesOf(photo->block.p, out.w, out.h);
     RemapTables tables;
-    r = BuildRemap(calib, src.w, src.h, rotation, &tables);
+    r = BuildRemap(calib, src.w, src.h, rotation, false, &tables);
     if (r == kStitchOk) ApplyRemap(tables, src, &out);
     return r;
 }
@@ -697,7 +1056,7 @@ int CStitchRemap::Init(const char* path, bool isPhoto, int frameWidth, int frame
     if (r != kStitchOk) return r;
     Tables* t = new (std::nothrow) Tables;
     if (t == nullptr) return kStitchNoMemory;
-    r = BuildRemap(calib, frameWidth, frameHeight, rotation, &t->remap);
+    r = BuildRemap(calib, frameWidth, frameHeight, rotation, true, &t->remap);
     if (r == kStitchOk && MakeEven(t->remap.ho) <= 0) r = kStitchBadArgument;  // a 2-pixel frame
     if (r != kStitchOk) {
         delete t;
@@ -718,10 +1077,34 @@ int CStitchRemap::OutputHeight() const {
 }
 
 void CStitchRemap::Apply(const uint8_t* frame420, uint8_t* out420) const {
-    if (m_pTables == nullptr || frame420 == nullptr || out420 == nullptr) return;
+    if (m_pTables == nullptr || frame420 == nullptr) return;
+    const RemapTables& t = m_pTables->remap;
+    const uint8_t* cb = frame420 + static_cast<size_t>(t.srcW) * t.srcH;
+    const uint8_t* planes[3] = {frame420, cb, cb + static_cast<size_t>(t.srcW / 2) * (t.srcH / 2)};
+    const size_t strides[3] = {static_cast<size_t>(t.srcW), static_cast<size_t>(t.srcW / 2),
+                               static_cast<size_t>(t.srcW / 2)};
+    Apply(planes, strides, out420);
+}
+
+void CStitchRemap::Apply(const uint8_t* const planes[3], const size_t strides[3],
+                         uint8_t* out420) const {
+    if (m_pTables == nullptr || planes == nullptr || out420 == nullptr) return;
     const RemapTables& t = m_pTables->remap;
     // The source is only read; Planes holds non-const pointers for both roles.
-    const Planes src = PlanesOf(const_cast<uint8_t*>(frame420), t.srcW, t.srcH);
+    Planes src;
+    src.w = t.srcW;
+    src.h = t.srcH;
+    src.ys = strides[0];
+    src.y = const_cast<uint8_t*>(planes[0]);
+    src.cb = const_cast<uint8_t*>(planes[1]);
+    src.cr = const_cast<uint8_t*>(planes[2]);
+    // The chroma planes share one stride, as every 4:2:0 decoder output does.
+    src.cs = strides[1];
+    if (strides[2] != strides[1]) return;
     Planes out = PlanesOf(out420, t.wo, OutputHeight());
     ApplyRemap(t, src, &out);
+}
+
+void SetStitchGeometry(StitchGeometry geometry) {
+    g_geometry.store(geometry);
 }

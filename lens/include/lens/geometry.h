@@ -31,6 +31,21 @@ void DirectionToLensAngles(double lambda, double beta, double* theta, double* ph
 void DirectionToLensAnglesFrom(double cosLambda, double sinLambda, double cosBeta, double sinBeta,
                                double* theta, double* phi);
 
+// The same angles for the table builders of many pixels: theta by FastAcos,
+// the azimuth's cosine and sine straight from the direction and the azimuth by
+// FastAtan2, each within 3e-8 rad of DirectionToLensAnglesFrom. phi is in
+// [-pi, pi); only its profile column is used by the tables, and callers
+// recompute that exactly near a column boundary.
+struct LensDirection {
+    double theta = 0, phi = 0, cosPhi = 1, sinPhi = 0;
+};
+void FastDirectionToLens(double cosLambda, double sinLambda, double cosBeta, double sinBeta,
+                         LensDirection* out);
+
+// acos on [-1, 1] and atan2 by polynomials with an error of at most 2e-8 rad.
+double FastAcos(double x);
+double FastAtan2(double y, double x);
+
 // The seam-profile entry of an azimuth: the nearest of wo columns over the turn.
 int ProfileColumn(const DualPhotoGeometry& g, double phi);
 

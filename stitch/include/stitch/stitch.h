@@ -2,6 +2,7 @@
 // tables that stitch every frame of a camera video.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/file.h"
@@ -31,6 +32,12 @@ int StitchPhoto(const char* inputPath, const char* outputPath, int rotation, int
 int StitchPhotoFrom(platform::ByteSource& input, platform::ByteSink& output, int rotation,
                     int qualityIndex);
 
+// The lens geometry of the remap: the fast evaluation (within 1e-4 pixel of
+// the exact one, profile columns identical) or the exact reference it is
+// checked against. Process-wide; read when a remap is set up.
+enum StitchGeometry { kStitchGeometryFast = 0, kStitchGeometryExact = 1 };
+void SetStitchGeometry(StitchGeometry geometry);
+
 // Remaps camera frames of one file into equirectangular frames: the tables are
 // built once (from the file's calibration, the frame size and the rotation),
 // then every frame is resampled with integer arithmetic. Frames are planar
@@ -54,6 +61,9 @@ class CStitchRemap {
     int OutputHeight() const;  // half of it, rounded down to even
     // Writes the output frame (Y set to 0 and chroma to 128 where no lens sees).
     void Apply(const uint8_t* frame420, uint8_t* out420) const;
+    // The same from planes of their own strides (a decoder's frame, read in
+    // place); the two chroma planes share one stride.
+    void Apply(const uint8_t* const planes[3], const size_t strides[3], uint8_t* out420) const;
 
   private:
     struct Tables;
