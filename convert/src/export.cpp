@@ -38,7 +38,12 @@ using Clock = std::chrono::steady_clock;
 struct Frame {
     int64_t index = 0;  // order of output
     double timeMs = 0;  // from the start of the span
+    // The decoder's own 4:2:0 picture, held by reference and stitched in
+    // place; other layouts are converted into `src` instead.
+    AVFrame* picture = av_frame_alloc();
     std::vector<uint8_t> src, out;
+    ~Frame() { av_frame_free(&picture); }
+    bool InPlace() const { return picture != nullptr && picture->data[0] != nullptr; }
 };
 
 // The decoder side: format, stream and codec, opened on the calling thread.
@@ -134,6 +139,7 @@ bool ToContiguous420(Source* s, const AVFrame* f, std::vector<uint8_t>* dst) {
 
 // Decode thread: frames of the span at the output rate into `decoded`.
 void DecodeLoop(const ExportJob& job, Source* s, double outFps, Pipeline* p) {
+    const bool stitch = job.stitch;
     AVStream* st = s->fmt->streams[s->stream];
     const double tb = av_q2d(st->time_base) * 1000;
     const int64_t origin = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
@@ -201,7 +207,18 @@ void DecodeLoop(const ExportJob& job, Source* s, double outFps, Pipeline* p) {
                 if (!f) f = std::make_unique<Frame>();
                 f->index = next++;
                 f->timeMs = rel;
-                if (!ToContiguous420(s, frame, &f->src)) {
+                const bool planar420 =
+                    (frame->format == AV_PIX_FMT_YUV420P || frame->format == AV_PIX_FMT_YUVJ420P) &&
+                    frame->width >= s->width && frame->height >= s->height &&
+                    frame->linesize[0] > 0 && frame->linesize[1] > 0 &&
+                    frame->linesize[1] == frame->linesize[2];
+                bool ok;
+                if (stitch && planar420 && f->picture != nullptr) {
+                    ok = av_frame_ref(f->picture, frame) == 0;
+                } else {
+                    ok = ToContiguous420(s, frame, &f->src);
+                }
+                if (!ok) {
                     rc = kConvertCannotDecode;
                 } else {
                     std::lock_guard<std::mutex> lock(p->mutex);
@@ -239,7 +256,17 @@ void StitchLoop(const CStitchRemap* remap, size_t outSize, Pipeline* p) {
         }
         if (remap != nullptr) {
             f->out.resize(outSize);
-            remap->Apply(f->src.data(), f->out.data());
+            if (f->InPlace()) {
+                const uint8_t* planes[3] = {f->picture->data[0], f->picture->data[1],
+                                            f->picture->data[2]};
+                const size_t strides[3] = {static_cast<size_t>(f->picture->linesize[0]),
+                                           static_cast<size_t>(f->picture->linesize[1]),
+                                           static_cast<size_t>(f->picture->linesize[2])};
+                remap->Apply(planes, strides, f->out.data());
+                av_frame_unref(f->picture);  // the decoder may reuse it now
+            } else {
+                remap->Apply(f->src.data(), f->out.data());
+            }
         } else {
             f->out.swap(f->src);
         }

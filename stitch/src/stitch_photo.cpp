@@ -191,16 +191,21 @@ class DualUprightRows {
     void Emit(const LensDirection& d, double h, int column, double cosB, double sinB, DualEntry* e0,
               DualEntry* e1) const {
         const DualPhotoGeometry& g = m_g;
-        const double kf = (d.phi + kPi) * (g.ho / kPi) + 0.5;
+        const double kf = (d.phi + kPi) * m_perColumn + 0.5;
         const double frac = kf - std::floor(kf);
         LensDirection exact = d;
+        int k;
         // Near a profile column boundary, or the azimuth's wrap, the
-        // reference's own angles decide.
+        // reference's own angles decide; elsewhere the approximate azimuth
+        // gives the same column.
         if (frac < m_margin || frac > 1.0 - m_margin || std::fabs(d.phi) > kPi - 1e-6) {
             DirectionToLensAnglesFrom(m_cosL[column], m_sinL[column], cosB, sinB, &exact.theta,
                                       &exact.phi);
+            k = ProfileColumn(g, exact.phi);
+        } else {
+            k = kf <= 0.0 ? 0 : (kf >= g.wo - 1 ? g.wo - 1 : static_cast<int>(kf));
         }
-        const double v = g.profile[static_cast<size_t>(ProfileColumn(g, exact.phi))];
+        const double v = g.profile[static_cast<size_t>(k)];
         const double k1 = h * g.kScale1 * v;
         Store(0, g.cx1 + k1 * d.cosPhi, g.cy1 + k1 * d.sinPhi, e0);
         double x, y;
@@ -271,6 +276,7 @@ class DualUprightRows {
     // How close to a profile column boundary the approximate azimuth may come
     // (in columns) before the exact one is taken: its error, 3e-8 rad, with room.
     double m_margin = 1e-6 + 1e-7 * m_g.ho;
+    double m_perColumn = m_g.ho / kPi;
     std::vector<double> m_cosL, m_sinL;
 };
 
@@ -897,11 +903,12 @@ int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExif
     if (layout != kJpeg420 && layout != kJpeg422 && layout != kJpeg444) return kStitchBadLayout;
     const int w = dec.OutputWidth(), h = dec.OutputHeight();
     const size_t n = static_cast<size_t>(w) * h;
-    // Room for full-size chroma planes; 4:2:2 and 4:4:4 are reduced in place.
-    if (!block->Allocate(n * 3)) return kStitchNoMemory;
+    // Room for the decoder's chroma planes; 4:2:2 and 4:4:4 are reduced in place.
     const size_t cStride = layout == kJpeg444 ? static_cast<size_t>(w) : static_cast<size_t>(w / 2);
+    const size_t cRows = layout == kJpeg420 ? static_cast<size_t>(h / 2) : static_cast<size_t>(h);
+    if (!block->Allocate(n + 2 * cStride * cRows)) return kStitchNoMemory;
     uint8_t* cb = block->p + n;
-    uint8_t* cr = block->p + 2 * n;
+    uint8_t* cr = cb + cStride * cRows;
     int row = 0;
     while (row < h) {
         int rows = 0;
