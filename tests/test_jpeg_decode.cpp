@@ -365,6 +365,55 @@ TEST(JpegDecode, CorruptAndTruncatedInputsGiveCodes) {
     }
 }
 
+// Offset of the first entropy-coded byte (after the SOS segment).
+size_t EntropyStart(const Bytes& b) {
+    for (size_t i = 2; i + 3 < b.size(); ++i) {
+        if (b[i] == 0xFF && b[i + 1] == 0xDA) return i + 2 + (size_t{b[i + 2]} << 8) + b[i + 3];
+    }
+    return 0;
+}
+
+// The bit reader takes eight bytes at once when none is 0xFF and falls back
+// to single bytes for stuffing, markers and the end of the buffer: dense
+// 0xFF data (quality 100), restarts at every interval length, streams cut at
+// every byte near the end, and a marker dropped into the data.
+TEST(JpegDecode, EntropyDataWithStuffingRestartsAndCuts) {
+    for (int restart : {0, 1, 2, 7}) {
+        for (uint32_t seed : {1u, 2u}) {
+            TurboOptions o;
+            o.width = 129;
+            o.height = 70;
+            o.quality = 100;
+            o.restart = restart;
+            const Bytes b = EncodeTurbo(o, seed);
+            ASSERT_FALSE(b.empty());
+            size_t ff = 0;
+            for (size_t i = EntropyStart(b); i + 1 < b.size(); ++i) ff += b[i] == 0xFF;
+            EXPECT_GT(ff, 50u) << "too little stuffing to test";
+            ExpectMatchesTurbo(b, "restart " + std::to_string(restart));
+        }
+    }
+    TurboOptions o;
+    o.width = 129;
+    o.height = 70;
+    o.quality = 100;
+    const Bytes good = EncodeTurbo(o);
+    const size_t start = EntropyStart(good);
+    ASSERT_GT(start, 0u);
+    for (size_t n = good.size() - 300; n + 2 < good.size(); ++n) {
+        const Bytes cut(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n));
+        EXPECT_EQ(DecodeOurs(cut).rc, kJpegPrematureEnd) << n;
+    }
+    for (size_t at = start + 1; at + 300 < good.size(); at += 97) {
+        for (uint8_t marker : {uint8_t{0xD0}, uint8_t{0xD9}, uint8_t{0xC4}}) {
+            Bytes b = good;
+            const uint8_t m[2] = {0xFF, marker};
+            b.insert(b.begin() + static_cast<std::ptrdiff_t>(at), m, m + 2);
+            EXPECT_EQ(DecodeOurs(b).rc, kJpegCorruptData) << at << " " << int(marker);
+        }
+    }
+}
+
 struct CountingHeap {
     int live = 0;
     int failAfter = -1;  // allocations left before one fails; -1 never

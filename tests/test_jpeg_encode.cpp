@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -412,3 +413,104 @@ TEST(JpegEncode, MatchesCjpegOnAPhoto) {
     EXPECT_NE(tags.find("FullPanoWidthPixels             : 2048"), std::string::npos) << tags;
     EXPECT_NE(tags.find("FullPanoHeightPixels            : 1024"), std::string::npos) << tags;
 }
+
+namespace {
+
+// Zigzag-order blocks for the entropy coder: legal magnitudes only (AC terms
+// up to 10 bits, DC terms whose differences fit 11 bits).
+std::vector<int16_t> EntropyTestBlocks(std::mt19937& rng, std::vector<uint8_t>* tables) {
+    std::vector<int16_t> blocks;
+    auto add = [&](const int16_t* zz, uint8_t table) {
+        blocks.insert(blocks.end(), zz, zz + 64);
+        tables->push_back(table);
+    };
+    int16_t zz[64];
+    for (uint8_t t = 0; t < 2; ++t) {
+        // Extremes: every AC term at +-1023 (all-ones magnitude bits, which
+        // fill bytes with 0xFF), DC swinging end to end.
+        for (int16_t v : {int16_t{1023}, int16_t{-1023}, int16_t{1}, int16_t{-1}}) {
+            std::fill(zz, zz + 64, v);
+            zz[0] = static_cast<int16_t>(v > 0 ? 1023 : -1023);
+            add(zz, t);
+        }
+        // Long zero runs: a single term at each position (up to three ZRL
+        // symbols before it), and empty blocks.
+        for (int k = 1; k < 64; ++k) {
+            std::fill(zz, zz + 64, int16_t{0});
+            zz[k] = static_cast<int16_t>(k % 2 ? 1023 : -512);
+            add(zz, t);
+        }
+        std::fill(zz, zz + 64, int16_t{0});
+        add(zz, t);
+        zz[63] = 1;
+        add(zz, t);
+    }
+    for (int n = 0; n < 3000; ++n) {
+        const int density = 1 + static_cast<int>(rng() % 16);
+        for (int k = 0; k < 64; ++k) {
+            const int mag = 1 << (rng() % 11);
+            const int v = static_cast<int>(rng() % static_cast<unsigned>(mag));
+            zz[k] = rng() % static_cast<unsigned>(density) == 0
+                        ? static_cast<int16_t>(std::min(v, 1023) * (rng() % 2 ? 1 : -1))
+                        : int16_t{0};
+        }
+        zz[0] = static_cast<int16_t>(static_cast<int>(rng() % 2047) - 1023);
+        add(zz, static_cast<uint8_t>(n % 6 < 4 ? 0 : 1));
+    }
+    return blocks;
+}
+
+TEST(JpegEncode, FastEntropyCoderMatchesReference) {
+    std::mt19937 rng(23);
+    std::vector<uint8_t> tables;
+    const std::vector<int16_t> blocks = EntropyTestBlocks(rng, &tables);
+    const size_t count = tables.size();
+    // Whole runs, and short prefixes that end at every bit position.
+    for (size_t n : {count, size_t{1}, size_t{2}, size_t{3}, size_t{5}, size_t{7}, size_t{130}}) {
+        std::vector<uint8_t> want(1024 * n), got(1024 * n);
+        const size_t wantSize =
+            JpegEntropyCodeBlocks(blocks.data(), tables.data(), n, false, want.data());
+        const size_t gotSize =
+            JpegEntropyCodeBlocks(blocks.data(), tables.data(), n, true, got.data());
+        ASSERT_EQ(wantSize, gotSize) << n;
+        ASSERT_TRUE(std::equal(want.begin(), want.begin() + wantSize, got.begin())) << n;
+        // Byte stuffing: every 0xFF is followed by a zero.
+        for (size_t i = 0; i < gotSize; ++i) {
+            if (got[i] == 0xFF) {
+                ASSERT_LT(i + 1, gotSize);
+                EXPECT_EQ(got[i + 1], 0) << i;
+                ++i;
+            }
+        }
+    }
+}
+
+// Pictures whose entropy data is dense with 0xFF bytes and long codes: noise
+// at quality 100, odd sizes. libjpeg-turbo must read them without a warning
+// and get the samples back closely.
+TEST(JpegEncode, NoisePicturesRoundTripThroughLibjpegTurbo) {
+    std::mt19937 rng(29);
+    for (const auto& size : {std::pair<int, int>{16, 16}, {37, 23}, {200, 120}}) {
+        const int w = size.first, h = size.second, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        Bytes y(static_cast<size_t>(w) * h), cb(static_cast<size_t>(cw) * ch), cr(cb.size());
+        for (auto* p : {&y, &cb, &cr})
+            for (auto& v : *p) v = static_cast<uint8_t>(rng() % 2 ? rng() : (rng() % 2) * 255);
+        platform::MemorySink sink;
+        JpegEncoder enc;
+        ASSERT_EQ(enc.Open(sink, w, h, DefaultJpegAllocator()), kJpegOk);
+        enc.SetQuality(100);
+        ASSERT_EQ(enc.Encode(y.data(), static_cast<size_t>(w), cb.data(), cr.data(),
+                             static_cast<size_t>(cw)),
+                  kJpegOk);
+        ASSERT_EQ(enc.Finish(), kJpegOk);
+        testutil::RawPlanes got;
+        ASSERT_TRUE(testutil::DecodeTurboRaw(Bytes(sink.data(), sink.data() + sink.size()), &got))
+            << w << "x" << h;
+        // At quality 100 the round trip stays close to the input on every plane.
+        EXPECT_GT(testutil::Psnr(got.p[0].data(), static_cast<size_t>(got.widths[0]), y.data(),
+                                 static_cast<size_t>(w), w, h),
+                  30.0);
+    }
+}
+
+}  // namespace

@@ -232,6 +232,68 @@ TEST(JpegKernels, InverseDctMatchesPlainEvenOnGarbage) {
     }
 }
 
+// The vectorised inverse transforms work on 16-bit lanes while each column's
+// sum of |coef * quant| stays below 5900 and fall back to 32-bit lanes
+// beyond. Blocks that sit on either side of that line, with the signs that
+// drive a first-pass output furthest, must still match the plain form.
+TEST(JpegKernels, InverseDctMatchesPlainAroundTheSixteenBitLimit) {
+    std::mt19937 rng(17);
+    struct Case {
+        Coefs c;
+        std::array<uint16_t, 64> q;
+    };
+    std::vector<Case> cases;
+    for (int target : {5000, 5898, 5899, 5900, 5901, 6500, 32767, 40000}) {
+        for (int col = 0; col < 8; ++col) {
+            for (int out = 0; out < 8; ++out) {
+                for (uint16_t q : {1, 3, 7}) {
+                    // Spread the column's sum over its rows with the signs of the
+                    // basis at output row `out`; other columns get small noise.
+                    Case k{};
+                    k.q.fill(q);
+                    int left = target / q;
+                    for (int r = 0; r < 8 && left > 0; ++r) {
+                        const int share =
+                            r == 7 ? left : left / (8 - r) + static_cast<int>(rng() % 7);
+                        const int m = std::min(std::min(share, left), 32767);
+                        k.c[r * 8 + col] = static_cast<int16_t>(BasisSign(r, out) * m);
+                        left -= m;
+                    }
+                    for (int i = 0; i < 64; ++i) {
+                        if (i % 8 != col && rng() % 3 == 0) {
+                            k.c[i] = static_cast<int16_t>(static_cast<int>(rng() % 41) - 20);
+                        }
+                    }
+                    cases.push_back(k);
+                }
+            }
+        }
+    }
+    // One product just inside and just outside 16 bits.
+    for (int v : {32767, 16384, 16383, 10923}) {
+        for (int sign : {1, -1}) {
+            Case k{};
+            k.q.fill(1);
+            k.q[9] = 2;
+            k.c[9] = static_cast<int16_t>(sign * v);
+            cases.push_back(k);
+        }
+    }
+    constexpr size_t kStride = 11;
+    const JpegKernels& plain = JpegPlainKernels();
+    for (const JpegKernels* k : Vectorised()) {
+        SCOPED_TRACE(k->name);
+        for (size_t i = 0; i < cases.size(); ++i) {
+            std::array<uint8_t, 8 * kStride> want, got;
+            want.fill(0x5A);
+            got.fill(0x5A);
+            plain.inverseDct(cases[i].c.data(), cases[i].q.data(), want.data(), kStride);
+            k->inverseDct(cases[i].c.data(), cases[i].q.data(), got.data(), kStride);
+            ASSERT_EQ(want, got) << "case " << i;
+        }
+    }
+}
+
 TEST(JpegKernels, InverseDctOfDcOnlyBlocks) {
     // A flat block of ((dc * q + 4) >> 3) + 128, saturated: the decoder fills
     // blocks without AC terms this way instead of calling the kernel.

@@ -202,7 +202,6 @@ struct JpegDecoder::State {
             }
         }
     }
-    int DecodeHuffSlow(const HuffTable& t);
     int Restart();
     int DecodeBlock(Component& c, int* last);
 };
@@ -240,49 +239,94 @@ void JpegDecoder::State::RefillSlow() {
     }
 }
 
-int JpegDecoder::State::DecodeHuffSlow(const HuffTable& t) {
+// Codes longer than kFastBits, from the bits left-aligned in *b.
+static int DecodeHuffSlow(const HuffTable& t, uint64_t* b, int* n) {
     for (int len = kFastBits + 1; len <= 16; ++len) {
-        const int32_t code = static_cast<int32_t>(bits >> (64 - len));
+        const int32_t code = static_cast<int32_t>(*b >> (64 - len));
         if (code <= t.maxCode[len]) {
             const int idx = code + t.valueOffset[len];
             if (idx < 0 || idx > 255) return -1;
-            bits <<= len;
-            nbits -= len;
+            *b <<= len;
+            *n -= len;
             return t.values[idx];
         }
     }
     return -1;
 }
 
-inline int Extend(uint32_t v, int s) {
+static inline int Extend(uint32_t v, int s) {
     return v < (uint32_t{1} << (s - 1)) ? static_cast<int>(v) - (1 << s) + 1 : static_cast<int>(v);
+}
+
+// True when none of the eight bytes of w is 0xFF.
+static inline bool NoFFByte(uint64_t w) {
+    const uint64_t inv = ~w;
+    return ((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0;
 }
 
 // Decodes one block's coefficients (zigzag into natural order, not
 // dequantised) into coef, which must be zero; *last receives the zigzag
-// index of the last coefficient written.
+// index of the last coefficient written. The bit buffer lives in locals
+// while the block is decoded; the state is written back on every exit.
 int JpegDecoder::State::DecodeBlock(Component& c, int* last) {
     const HuffTable& dct = dc[c.td];
     const HuffTable& act = ac[c.ta];
-    if (nbits < 32) Refill();
+    uint64_t b = bits;
+    int n = nbits;
+    const uint8_t* p = cur;
+    // Tops the buffer up to at least 56 bits (unless the segment has ended).
+    // With eight bytes in the input and no 0xFF among them, whole bytes are
+    // taken at once; the bits of the next byte that also land in the buffer
+    // are the same ones the next refill puts there. Anything else goes
+    // through the byte-wise path, which handles stuffing, markers and the
+    // end of the buffer.
+    const auto refill = [&] {
+        if (end - p >= 8 && n >= 0) {
+            uint64_t w;
+            std::memcpy(&w, p, 8);
+            if (NoFFByte(w)) {
+                b |= __builtin_bswap64(w) >> n;
+                const int take = (63 - n) >> 3;
+                p += take;
+                n += take * 8;
+                return;
+            }
+        }
+        bits = b;
+        nbits = n;
+        cur = p;
+        Refill();
+        b = bits;
+        n = nbits;
+        p = cur;
+    };
+    const auto save = [&] {
+        bits = b;
+        nbits = n;
+        cur = p;
+    };
+    if (n < 32) refill();
     int sym;
     {
-        const uint16_t f = dct.fast[bits >> (64 - kFastBits)];
+        const uint16_t f = dct.fast[b >> (64 - kFastBits)];
         if (f) {
             const int len = f >> 8;
-            bits <<= len;
-            nbits -= len;
+            b <<= len;
+            n -= len;
             sym = f & 255;
         } else {
-            sym = DecodeHuffSlow(dct);
-            if (sym < 0) return kJpegCorruptData;
+            sym = DecodeHuffSlow(dct, &b, &n);
+            if (sym < 0) {
+                save();
+                return kJpegCorruptData;
+            }
         }
     }
     uint32_t diff = 0;
     if (sym) {
-        const uint32_t v = static_cast<uint32_t>(bits >> (64 - sym));
-        bits <<= sym;
-        nbits -= sym;
+        const uint32_t v = static_cast<uint32_t>(b >> (64 - sym));
+        b <<= sym;
+        n -= sym;
         diff = static_cast<uint32_t>(Extend(v, sym));
     }
     c.pred += diff;
@@ -290,15 +334,18 @@ int JpegDecoder::State::DecodeBlock(Component& c, int* last) {
     int k = 1;
     int lastK = 0;
     while (k < 64) {
-        if (nbits < 32) Refill();
-        const unsigned idx = static_cast<unsigned>(bits >> (64 - kFastBits));
+        if (n < 32) refill();
+        const unsigned idx = static_cast<unsigned>(b >> (64 - kFastBits));
         const int32_t fa = act.fastAc[idx];
         if (fa) {
             const int len = fa & 255;
             k += (fa >> 8) & 255;
-            bits <<= len;
-            nbits -= len;
-            if (k > 63) return kJpegCorruptData;
+            b <<= len;
+            n -= len;
+            if (k > 63) {
+                save();
+                return kJpegCorruptData;
+            }
             coef[kJpegZigzag[k]] = static_cast<int16_t>(fa >> 16);
             lastK = k;
             ++k;
@@ -308,12 +355,15 @@ int JpegDecoder::State::DecodeBlock(Component& c, int* last) {
         const uint16_t f = act.fast[idx];
         if (f) {
             const int len = f >> 8;
-            bits <<= len;
-            nbits -= len;
+            b <<= len;
+            n -= len;
             rs = f & 255;
         } else {
-            rs = DecodeHuffSlow(act);
-            if (rs < 0) return kJpegCorruptData;
+            rs = DecodeHuffSlow(act, &b, &n);
+            if (rs < 0) {
+                save();
+                return kJpegCorruptData;
+            }
         }
         const int r = rs >> 4;
         const int s = rs & 15;
@@ -323,14 +373,18 @@ int JpegDecoder::State::DecodeBlock(Component& c, int* last) {
             continue;
         }
         k += r;
-        if (k > 63) return kJpegCorruptData;
-        const uint32_t v = static_cast<uint32_t>(bits >> (64 - s));
-        bits <<= s;
-        nbits -= s;
+        if (k > 63) {
+            save();
+            return kJpegCorruptData;
+        }
+        const uint32_t v = static_cast<uint32_t>(b >> (64 - s));
+        b <<= s;
+        n -= s;
         coef[kJpegZigzag[k]] = static_cast<int16_t>(Extend(v, s));
         lastK = k;
         ++k;
     }
+    save();
     *last = lastK;
     return kJpegOk;
 }
@@ -732,6 +786,17 @@ int JpegDecoder::DecodeStrip(uint8_t* y, size_t yStride, uint8_t* cb, uint8_t* c
                 st->mcusToRestart = st->restartInterval;
             }
             --st->mcusToRestart;
+        }
+        // Ask for the output lines a few MCUs ahead, one request per line.
+        if ((mx & 3) == 0 && mx + 4 < st->mcusX) {
+            for (int p = 0; p < st->ncomp; ++p) {
+                const Component& c = st->comp[p];
+                const int x = (mx + 4) * c.h * 8;
+                if (x >= planeW[c.plane]) continue;
+                for (int r = 0; r < planeRows[c.plane]; ++r) {
+                    __builtin_prefetch(planes[c.plane] + r * strides[c.plane] + x, 1);
+                }
+            }
         }
         for (int si = 0; si < st->ncomp; ++si) {
             Component& c = st->comp[st->scanOrder[si]];

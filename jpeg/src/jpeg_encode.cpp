@@ -100,11 +100,162 @@ inline void TransformBlock(JpegForwardDctFn fdct, const uint8_t* const* rows, si
                            const JpegQuantTable& q, int16_t zz[64]) {
     alignas(16) int16_t nat[64];
     fdct(rows, x, q, nat);
+#pragma GCC unroll 64
     for (int k = 0; k < 64; ++k) zz[k] = nat[kJpegZigzag[k]];
 }
 
 inline int BitLength(uint32_t a) {
     return a == 0 ? 0 : 32 - __builtin_clz(a);
+}
+
+// True when none of the eight bytes of w is 0xFF.
+inline bool NoFFByte(uint64_t w) {
+    const uint64_t inv = ~w;
+    return ((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0;
+}
+
+// Magnitude bits of a coefficient or DC difference: their count and the
+// value (one's complement for negative ones).
+struct Magnitude {
+    int nbits;
+    uint32_t bits;
+};
+inline Magnitude MagnitudeOf(int v) {
+    const int s = v >> 31;
+    const int nbits = BitLength(static_cast<uint32_t>((v ^ s) - s));
+    return {nbits, static_cast<uint32_t>(v + s) & ((1u << nbits) - 1)};
+}
+
+// The reference entropy coder: one symbol at a time, every byte written on
+// its own. The fast path below must give the same bytes.
+struct ReferenceBitWriter {
+    uint8_t* out;
+    size_t used = 0;
+    uint64_t acc = 0;
+    int freeBits = 64;
+
+    void PutByte(uint8_t b) {
+        out[used++] = b;
+        if (b == 0xFF) out[used++] = 0;
+    }
+    void PutBits(uint32_t code, int size) {
+        for (int i = size - 1; i >= 0; --i) {
+            acc = (acc << 1) | ((code >> i) & 1);
+            if (--freeBits == 56) {
+                PutByte(static_cast<uint8_t>(acc));
+                acc = 0;
+                freeBits = 64;
+            }
+        }
+    }
+    void EncodeBlock(const int16_t zz[64], int* lastDc, const HuffEncodeTable& dct,
+                     const HuffEncodeTable& act) {
+        const Magnitude dcm = MagnitudeOf(zz[0] - *lastDc);
+        *lastDc = zz[0];
+        PutBits(dct.code[dcm.nbits], dct.size[dcm.nbits]);
+        PutBits(dcm.bits, dcm.nbits);
+        int run = 0;
+        for (int k = 1; k < 64; ++k) {
+            if (zz[k] == 0) {
+                ++run;
+                continue;
+            }
+            for (; run >= 16; run -= 16) PutBits(act.code[0xF0], act.size[0xF0]);
+            const Magnitude m = MagnitudeOf(zz[k]);
+            const int sym = (run << 4) | m.nbits;
+            PutBits(act.code[sym], act.size[sym]);
+            PutBits(m.bits, m.nbits);
+            run = 0;
+        }
+        if (run > 0) PutBits(act.code[0], act.size[0]);
+    }
+    void Finish() {
+        if (freeBits != 64) PutBits((1u << (freeBits - 56)) - 1, freeBits - 56);
+    }
+};
+
+// The entropy coder's bits: they enter at the bottom of acc; freeBits is how
+// many more fit.
+struct BitState {
+    uint64_t acc = 0;
+    int freeBits = 64;
+};
+
+// Writes eight bytes of entropy-coded data, a zero after every 0xFF; one
+// store when there is no 0xFF among them.
+inline uint8_t* EmitWord(uint8_t* o, uint64_t v) {
+    if (NoFFByte(v)) {
+        const uint64_t be = __builtin_bswap64(v);
+        std::memcpy(o, &be, 8);
+        return o + 8;
+    }
+    for (int i = 0; i < 8; ++i) {
+        const uint8_t b = static_cast<uint8_t>(v >> (56 - 8 * i));
+        *o++ = b;
+        if (b == 0xFF) *o++ = 0;
+    }
+    return o;
+}
+
+// Codes one block in zigzag order; mask: bit k-1 set when zz[k] is not zero.
+// Each symbol goes in together with its magnitude bits, and zero runs are
+// skipped with count-trailing-zeros. The bit state stays in registers for
+// the block. Returns the new end of the output.
+inline uint8_t* EncodeBlockFast(const int16_t zz[64], uint64_t mask, int* lastDc,
+                                const HuffEncodeTable& dct, const HuffEncodeTable& act,
+                                BitState* bs, uint8_t* o) {
+    uint64_t acc = bs->acc;
+    int freeBits = bs->freeBits;
+    // size <= 32; code below 2^size.
+    const auto put = [&](uint32_t code, int size) {
+        if (size <= freeBits) {
+            acc = (acc << size) | code;
+            freeBits -= size;
+            return;
+        }
+        const int left = size - freeBits;
+        o = EmitWord(o, (acc << freeBits) | (code >> left));
+        acc = code;  // bits above `left` leave the word before it is written
+        freeBits = 64 - left;
+    };
+
+    const Magnitude dcm = MagnitudeOf(zz[0] - *lastDc);
+    *lastDc = zz[0];
+    put((dct.code[dcm.nbits] << dcm.nbits) | dcm.bits, dct.size[dcm.nbits] + dcm.nbits);
+
+    int k = 0;  // zz index of the last coefficient coded
+    while (mask != 0) {
+        int run = __builtin_ctzll(mask);
+        mask >>= run;
+        mask >>= 1;
+        k += run + 1;
+        while (run >= 16) {
+            put(act.code[0xF0], act.size[0xF0]);
+            run -= 16;
+        }
+        const Magnitude m = MagnitudeOf(zz[k]);
+        const int sym = (run << 4) | m.nbits;
+        put((act.code[sym] << m.nbits) | m.bits, act.size[sym] + m.nbits);
+    }
+    if (k < 63) put(act.code[0], act.size[0]);
+    bs->acc = acc;
+    bs->freeBits = freeBits;
+    return o;
+}
+
+// Pads the last byte with one bits and writes what is left in the bit state.
+uint8_t* FinishBits(BitState* bs, uint8_t* o) {
+    const int usedBits = 64 - bs->freeBits;
+    const int padBits = (8 - (usedBits & 7)) & 7;
+    const uint64_t acc = (bs->acc << padBits) | ((uint64_t{1} << padBits) - 1);
+    for (int shift = usedBits + padBits - 8; shift >= 0; shift -= 8) {
+        const uint8_t b = static_cast<uint8_t>(acc >> shift);
+        *o++ = b;
+        if (b == 0xFF) *o++ = 0;
+    }
+    bs->acc = 0;
+    bs->freeBits = 64;
+    return o;
 }
 
 }  // namespace
@@ -127,9 +278,7 @@ struct JpegEncoder::State {
     uint8_t* pad = nullptr;  // edge-expanded rows of one MCU row
     size_t padWidth = 0;     // luma samples per padded row (multiple of 16)
 
-    // Entropy coder: bits enter at the bottom of acc; freeBits is how many more fit.
-    uint64_t acc = 0;
-    int freeBits = 64;
+    BitState bits;
 
     JpegQuantTable quant[2];
     HuffEncodeTable dc[2], ac[2];
@@ -138,10 +287,10 @@ struct JpegEncoder::State {
     bool Put(const void* p, size_t n);
     void PutMarkerLength(uint8_t marker, size_t length);
     void WriteHeaders();
-    void EmitWord(uint64_t v);
-    void PutBits(uint32_t code, int size);
-    void EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc, int table);
-    void FlushBits();
+    void EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc, int table) {
+        used = static_cast<size_t>(
+            EncodeBlockFast(zz, mask, lastDc, dc[table], ac[table], &bits, out + used) - out);
+    }
 };
 
 bool JpegEncoder::State::Flush() {
@@ -236,86 +385,6 @@ void JpegEncoder::State::WriteHeaders() {
 
     const uint8_t sos[14] = {0xFF, kJpegSos, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
     Put(sos, sizeof(sos));
-}
-
-// Writes eight bytes of entropy-coded data, a zero after every 0xFF.
-inline void JpegEncoder::State::EmitWord(uint64_t v) {
-    uint8_t* o = out + used;
-    const uint64_t inv = ~v;
-    if (((inv - 0x0101010101010101ull) & ~inv & 0x8080808080808080ull) == 0) {
-        for (int i = 0; i < 8; ++i) o[i] = static_cast<uint8_t>(v >> (56 - 8 * i));
-        used += 8;
-        return;
-    }
-    for (int i = 0; i < 8; ++i) {
-        const uint8_t b = static_cast<uint8_t>(v >> (56 - 8 * i));
-        *o++ = b;
-        if (b == 0xFF) *o++ = 0;
-    }
-    used = static_cast<size_t>(o - out);
-}
-
-// size <= 32; code below 2^size.
-inline void JpegEncoder::State::PutBits(uint32_t code, int size) {
-    if (size <= freeBits) {
-        acc = (acc << size) | code;
-        freeBits -= size;
-        return;
-    }
-    const int left = size - freeBits;
-    EmitWord((acc << freeBits) | (code >> left));
-    acc = code;  // bits above `left` leave the word before it is written
-    freeBits = 64 - left;
-}
-
-// mask: bit k-1 set when zz[k] is not zero.
-inline void JpegEncoder::State::EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc,
-                                            int table) {
-    const HuffEncodeTable& dct = dc[table];
-    const HuffEncodeTable& act = ac[table];
-
-    const int diff = zz[0] - *lastDc;
-    *lastDc = zz[0];
-    {
-        const int s = diff >> 31;
-        const int nbits = BitLength(static_cast<uint32_t>((diff ^ s) - s));
-        const uint32_t bits = static_cast<uint32_t>(diff + s) & ((1u << nbits) - 1);
-        PutBits((dct.code[nbits] << nbits) | bits, dct.size[nbits] + nbits);
-    }
-
-    int k = 0;  // zz index of the last coefficient coded
-    while (mask != 0) {
-        int run = __builtin_ctzll(mask);
-        mask >>= run;
-        mask >>= 1;
-        k += run + 1;
-        while (run >= 16) {
-            PutBits(act.code[0xF0], act.size[0xF0]);
-            run -= 16;
-        }
-        const int v = zz[k];
-        const int s = v >> 31;
-        const int nbits = BitLength(static_cast<uint32_t>((v ^ s) - s));
-        const uint32_t bits = static_cast<uint32_t>(v + s) & ((1u << nbits) - 1);
-        const int sym = (run << 4) | nbits;
-        PutBits((act.code[sym] << nbits) | bits, act.size[sym] + nbits);
-    }
-    if (k < 63) PutBits(act.code[0], act.size[0]);
-}
-
-// Pads the last byte with one bits and writes what is left in the accumulator.
-void JpegEncoder::State::FlushBits() {
-    int used_bits = 64 - freeBits;
-    const int padBits = (8 - (used_bits & 7)) & 7;
-    if (padBits > 0) PutBits((1u << padBits) - 1, padBits);
-    used_bits = 64 - freeBits;
-    for (int shift = used_bits - 8; shift >= 0; shift -= 8) {
-        const uint8_t b = static_cast<uint8_t>(acc >> shift);
-        out[used++] = b;
-        if (b == 0xFF) out[used++] = 0;
-    }
-    acc = 0;
-    freeBits = 64;
 }
 
 JpegEncoder::JpegEncoder() : m_pState(nullptr) {}
@@ -419,6 +488,15 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
         }
         for (size_t mx = 0; mx < mcus; ++mx) {
             if (st->used > kOutCapacity - kMcuMaxBytes && !st->Flush()) return kJpegWriteFailed;
+            // The 32 rows of an MCU row are more streams than the hardware
+            // prefetcher follows: ask for the samples a few MCUs ahead.
+            if ((mx & 3) == 0 && mx + 4 < mcus) {
+                for (int r = 0; r < 16; ++r) __builtin_prefetch(yRows[r] + (mx + 4) * 16);
+                for (int r = 0; r < 8; ++r) {
+                    __builtin_prefetch(cbRows[r] + (mx + 4) * 8);
+                    __builtin_prefetch(crRows[r] + (mx + 4) * 8);
+                }
+            }
             for (int b = 0; b < 4; ++b) {
                 TransformBlock(fdct, yRows + 8 * (b >> 1), mx * 16 + 8 * (b & 1), st->quant[0], zz);
                 st->EncodeBlock(zz, acMask(zz), &lastDc[0], 0);
@@ -429,7 +507,7 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
             st->EncodeBlock(zz, acMask(zz), &lastDc[2], 1);
         }
     }
-    st->FlushBits();
+    st->used = static_cast<size_t>(FinishBits(&st->bits, st->out + st->used) - st->out);
     return st->Flush() ? kJpegOk : kJpegWriteFailed;
 }
 
@@ -455,4 +533,33 @@ void JpegEncoder::Close() {
     st->~State();
     alloc.release(alloc.opaque, st);
     m_pState = nullptr;
+}
+
+size_t JpegEntropyCodeBlocks(const int16_t* blocks, const uint8_t* tables, size_t count, bool fast,
+                             uint8_t* out) {
+    HuffEncodeTable dc[2], ac[2];
+    BuildHuffTable(kDcLumaBits, kDcValues, &dc[0]);
+    BuildHuffTable(kAcLumaBits, kAcLumaValues, &ac[0]);
+    BuildHuffTable(kDcChromaBits, kDcValues, &dc[1]);
+    BuildHuffTable(kAcChromaBits, kAcChromaValues, &ac[1]);
+    int lastDc[2] = {0, 0};
+    if (!fast) {
+        ReferenceBitWriter w{out};
+        for (size_t i = 0; i < count; ++i) {
+            const int t = tables[i];
+            w.EncodeBlock(blocks + 64 * i, &lastDc[t], dc[t], ac[t]);
+        }
+        w.Finish();
+        return w.used;
+    }
+    const JpegAcMaskFn acMask = JpegActiveKernels().acMask;
+    BitState bits;
+    uint8_t* o = out;
+    for (size_t i = 0; i < count; ++i) {
+        const int t = tables[i];
+        const int16_t* zz = blocks + 64 * i;
+        o = EncodeBlockFast(zz, acMask(zz), &lastDc[t], dc[t], ac[t], &bits, o);
+    }
+    o = FinishBits(&bits, o);
+    return static_cast<size_t>(o - out);
 }

@@ -246,19 +246,6 @@ JPEG_INLINE void InverseDctLanes(const int16_t* coef, const uint16_t* quant, uin
     }
 }
 
-void InverseDctSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
-    InverseDctLanes(coef, quant, out, stride);
-}
-
-#if defined(__GNUC__)
-#define ORBIVUE_JPEG_AVX2_KERNELS 1
-// The same code with the wider registers the compiler may use for the lanes.
-__attribute__((target("avx2"))) void InverseDctAvx2(const int16_t* coef, const uint16_t* quant,
-                                                    uint8_t* out, size_t stride) {
-    InverseDctLanes(coef, quant, out, stride);
-}
-#endif
-
 // The forward transform on 16-bit lanes, eight rows or columns per register.
 // The odd outputs are written as one linear form of tmp4..tmp7 each (the
 // products of the rotation folded into four constants), so pairs of terms go
@@ -336,6 +323,121 @@ inline void Dct1dSse2(__m128i d[8]) {
     d[3] = odd(k1175 - k1961, k1175 - k2562, kFix3072 - k2562 - k1961 + k1175, k1175);
     d[1] = odd(k1175 - k0899, k1175 - k0390, k1175, kFix1501 - k0899 - k0390 + k1175);
 }
+
+// The inverse transform on 16-bit lanes. It is exact whenever the
+// dequantised coefficients and the first pass's outputs fit 16 bits: the
+// sums of products are then the plain form's 32-bit values (the same ring
+// arithmetic, terms merely regrouped into the constants of the forward
+// form). A first-pass output is at most (11363 * S + 1024) / 2048 in
+// magnitude, S the column's sum of |coef * quant|, so S below kIdct16Limit
+// keeps it under 2^15. Blocks outside that take the 32-bit lanes.
+constexpr int kIdct16Limit = 5900;
+
+// True when every column's sum of |coef * quant| is below kIdct16Limit; d
+// receives the dequantised rows.
+JPEG_INLINE bool DequantiseForIdct16(const int16_t* coef, const uint16_t* quant, __m128i d[8]) {
+    __m128i sum = _mm_setzero_si128();
+    __m128i high = _mm_setzero_si128();
+    for (int r = 0; r < 8; ++r) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coef + 8 * r));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
+        const __m128i sign = _mm_srai_epi16(c, 15);
+        const __m128i a = _mm_sub_epi16(_mm_xor_si128(c, sign), sign);  // |c|, 32768 for -32768
+        high = _mm_or_si128(high, _mm_mulhi_epu16(a, q));
+        sum = _mm_adds_epu16(sum, _mm_mullo_epi16(a, q));
+        d[r] = _mm_mullo_epi16(c, q);
+    }
+    const __m128i over = _mm_or_si128(high, _mm_subs_epu16(sum, _mm_set1_epi16(kIdct16Limit - 1)));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(over, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// One pass over eight lanes: d[e] holds element e of each lane's vector and
+// receives output e, (value + bias) >> kShift packed to 16 bits.
+template <int kShift>
+JPEG_INLINE void Idct1dSse2(__m128i d[8], int32_t bias) {
+    const __m128i b = _mm_set1_epi32(bias);
+    const __m128i p04l = _mm_unpacklo_epi16(d[0], d[4]), p04h = _mm_unpackhi_epi16(d[0], d[4]);
+    const __m128i p26l = _mm_unpacklo_epi16(d[2], d[6]), p26h = _mm_unpackhi_epi16(d[2], d[6]);
+    const __m128i kSum = Pair(1 << kConstBits, 1 << kConstBits);
+    const __m128i kDiff = Pair(1 << kConstBits, -(1 << kConstBits));
+    const __m128i k3 = Pair(kFix0541 + kFix0765, kFix0541);
+    const __m128i k2 = Pair(kFix0541, kFix0541 - kFix1847);
+    const __m128i t0l = _mm_add_epi32(_mm_madd_epi16(p04l, kSum), b);
+    const __m128i t0h = _mm_add_epi32(_mm_madd_epi16(p04h, kSum), b);
+    const __m128i t1l = _mm_add_epi32(_mm_madd_epi16(p04l, kDiff), b);
+    const __m128i t1h = _mm_add_epi32(_mm_madd_epi16(p04h, kDiff), b);
+    const __m128i t3l = _mm_madd_epi16(p26l, k3), t3h = _mm_madd_epi16(p26h, k3);
+    const __m128i t2l = _mm_madd_epi16(p26l, k2), t2h = _mm_madd_epi16(p26h, k2);
+    const __m128i e10l = _mm_add_epi32(t0l, t3l), e10h = _mm_add_epi32(t0h, t3h);
+    const __m128i e13l = _mm_sub_epi32(t0l, t3l), e13h = _mm_sub_epi32(t0h, t3h);
+    const __m128i e11l = _mm_add_epi32(t1l, t2l), e11h = _mm_add_epi32(t1h, t2h);
+    const __m128i e12l = _mm_sub_epi32(t1l, t2l), e12h = _mm_sub_epi32(t1h, t2h);
+
+    const __m128i p75l = _mm_unpacklo_epi16(d[7], d[5]), p75h = _mm_unpackhi_epi16(d[7], d[5]);
+    const __m128i p31l = _mm_unpacklo_epi16(d[3], d[1]), p31h = _mm_unpackhi_epi16(d[3], d[1]);
+    constexpr int16_t k1175 = kFix1175;
+    constexpr int16_t k0899 = kFix0899, k2562 = kFix2562;
+    constexpr int16_t k1961 = kFix1961, k0390 = kFix0390;
+    // The odd terms as linear forms of (i7, i5, i3, i1), as in the forward form.
+    const auto odd = [&](int16_t c7, int16_t c5, int16_t c3, int16_t c1, __m128i* lo, __m128i* hi) {
+        const __m128i ka = Pair(c7, c5), kb = Pair(c3, c1);
+        *lo = _mm_add_epi32(_mm_madd_epi16(p75l, ka), _mm_madd_epi16(p31l, kb));
+        *hi = _mm_add_epi32(_mm_madd_epi16(p75h, ka), _mm_madd_epi16(p31h, kb));
+    };
+    __m128i a0l, a0h, a1l, a1h, a2l, a2h, a3l, a3h;
+    odd(kFix0298 - k0899 - k1961 + k1175, k1175, k1175 - k1961, k1175 - k0899, &a0l, &a0h);
+    odd(k1175, kFix2053 - k2562 - k0390 + k1175, k1175 - k2562, k1175 - k0390, &a1l, &a1h);
+    odd(k1175 - k1961, k1175 - k2562, kFix3072 - k2562 - k1961 + k1175, k1175, &a2l, &a2h);
+    odd(k1175 - k0899, k1175 - k0390, k1175, kFix1501 - k0899 - k0390 + k1175, &a3l, &a3h);
+
+    const auto out = [](__m128i lo, __m128i hi) {
+        return _mm_packs_epi32(_mm_srai_epi32(lo, kShift), _mm_srai_epi32(hi, kShift));
+    };
+    d[0] = out(_mm_add_epi32(e10l, a3l), _mm_add_epi32(e10h, a3h));
+    d[7] = out(_mm_sub_epi32(e10l, a3l), _mm_sub_epi32(e10h, a3h));
+    d[1] = out(_mm_add_epi32(e11l, a2l), _mm_add_epi32(e11h, a2h));
+    d[6] = out(_mm_sub_epi32(e11l, a2l), _mm_sub_epi32(e11h, a2h));
+    d[2] = out(_mm_add_epi32(e12l, a1l), _mm_add_epi32(e12h, a1h));
+    d[5] = out(_mm_sub_epi32(e12l, a1l), _mm_sub_epi32(e12h, a1h));
+    d[3] = out(_mm_add_epi32(e13l, a0l), _mm_add_epi32(e13h, a0h));
+    d[4] = out(_mm_sub_epi32(e13l, a0l), _mm_sub_epi32(e13h, a0h));
+}
+
+// Columns, transpose, rows, transpose; the second pass saturates to 16 bits
+// and the store to samples, which clamps as the plain form does.
+JPEG_INLINE void InverseDct16(__m128i d[8], uint8_t* out, size_t stride) {
+    Idct1dSse2<kIdctShift1>(d, static_cast<int32_t>(kIdctBias1));
+    Transpose16(d);
+    Idct1dSse2<kIdctShift2>(d, static_cast<int32_t>(kIdctBias2));
+    Transpose16(d);
+    for (int r = 0; r < 8; ++r) {
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + r * stride),
+                         _mm_packus_epi16(d[r], d[r]));
+    }
+}
+
+void InverseDctSse2(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride) {
+    __m128i d[8];
+    if (DequantiseForIdct16(coef, quant, d)) {
+        InverseDct16(d, out, stride);
+    } else {
+        InverseDctLanes(coef, quant, out, stride);
+    }
+}
+
+#if defined(__GNUC__)
+#define ORBIVUE_JPEG_AVX2_KERNELS 1
+// The same code with the wider registers the compiler may use for the lanes.
+__attribute__((target("avx2"))) void InverseDctAvx2(const int16_t* coef, const uint16_t* quant,
+                                                    uint8_t* out, size_t stride) {
+    __m128i d[8];
+    if (DequantiseForIdct16(coef, quant, d)) {
+        InverseDct16(d, out, stride);
+    } else {
+        InverseDctLanes(coef, quant, out, stride);
+    }
+}
+#endif
 
 void ForwardDctSse2(const uint8_t* const* rows, size_t x, const JpegQuantTable& q, int16_t* out) {
     const __m128i zero = _mm_setzero_si128();

@@ -5,7 +5,12 @@
 #include <cstdint>
 
 // Natural (row-major) index of the k-th coefficient in zigzag order.
-extern const uint8_t kJpegZigzag[64];
+// Visible to the compiler so that loops over it unroll into fixed moves.
+inline constexpr uint8_t kJpegZigzag[64] = {
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+};
 
 // Marker codes (the byte after 0xFF).
 enum JpegMarker : uint8_t {
@@ -32,3 +37,11 @@ constexpr unsigned kJpegExifKeptBytes = 736;
 // this processor runs (jpeg_kernels.h), bit-exact with it.
 void JpegIdctReference(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride);
 void JpegIdctFast(const int16_t* coef, const uint16_t* quant, uint8_t* out, size_t stride);
+
+// Entropy coding of blocks in zigzag order with the encoder's Huffman tables,
+// for tests: block i uses table tables[i] (0 luma, 1 chroma) and the DC
+// predictor of that table; the bits are padded to a byte at the end. fast
+// picks the coder's own path, otherwise the symbol-at-a-time reference.
+// out must hold 1024 bytes per block; returns the bytes written.
+size_t JpegEntropyCodeBlocks(const int16_t* blocks, const uint8_t* tables, size_t count, bool fast,
+                             uint8_t* out);
