@@ -685,3 +685,35 @@ TEST(StitchRemap, FastGeometryMatchesTheExactReference) {
         }
     }
 }
+
+// The remap writes every output sample, also where no lens sees (a narrow
+// field of view leaves columns and rows uncovered): the buffer's old
+// contents never show through.
+TEST(StitchRemap, EverySampleIsWrittenWhateverTheBufferHeld) {
+    testutil::TempDir dir;
+    sample::DualLensValues wide, narrow;
+    wide.fov = 195;
+    narrow.fov = 120;
+    const std::pair<const char*, testutil::Bytes> cameras[] = {
+        {"wide", testutil::DualTrailer(wide)},
+        {"narrow", testutil::DualTrailer(narrow)},
+        {"single", testutil::SingleTrailer({})},
+    };
+    const Picture in = NoisePicture(640, 320, 4);
+    std::vector<uint8_t> frame(in.y);
+    frame.insert(frame.end(), in.cb.begin(), in.cb.end());
+    frame.insert(frame.end(), in.cr.begin(), in.cr.end());
+    for (const auto& cam : cameras) {
+        const std::string path = dir.File("cam.jpg");
+        testutil::WriteBytes(path, testutil::EncodePicture(in, cam.second));
+        for (int rotation : {0, 90, 180, 270}) {
+            SCOPED_TRACE(std::string(cam.first) + " at " + std::to_string(rotation));
+            CStitchRemap remap;
+            ASSERT_EQ(remap.Init(path.c_str(), true, 640, 320, rotation), kStitchOk);
+            std::vector<uint8_t> a(640 * 320 * 3 / 2, 0x5A), b(a.size(), 0xA5);
+            remap.Apply(frame.data(), a.data());
+            remap.Apply(frame.data(), b.data());
+            EXPECT_TRUE(a == b);
+        }
+    }
+}

@@ -13,6 +13,7 @@
 #include "jpeg/jpeg.h"
 #include "lens/geometry.h"
 #include "platform/bytes.h"
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 #include "stitch/stitch.h"
 
@@ -76,6 +77,16 @@ inline __attribute__((always_inline)) DualEntry MakeEntry(double x, double y, bo
     return DualEntry{static_cast<int16_t>(ix),       static_cast<uint8_t>(255 - fx),
                      static_cast<uint8_t>(fx),       static_cast<int16_t>(iy),
                      static_cast<uint8_t>(255 - fy), static_cast<uint8_t>(fy)};
+}
+
+// Clears output row i where no lens sees: luma 0, and its chroma row 128.
+void ClearRow(Planes* out, int i) {
+    std::memset(out->y + static_cast<size_t>(i) * out->ys, 0, static_cast<size_t>(out->w));
+    if ((i & 1) == 0) {
+        const size_t c = static_cast<size_t>(i / 2) * out->cs;
+        std::memset(out->cb + c, 128, static_cast<size_t>(out->w / 2));
+        std::memset(out->cr + c, 128, static_cast<size_t>(out->w / 2));
+    }
 }
 
 // Bilinear luma through a dual-lens entry (weights sum to 255 each way).
@@ -425,7 +436,24 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
     // Ramp weights across a band: position b, and the even position for chroma.
     std::vector<int> ramp(static_cast<size_t>(std::max(2 * h, 1)));
     for (int b = 0; b < 2 * h; ++b) ramp[b] = b * 255 / (2 * h);
+    // Whether the spans, clipped to the map, write every column of a row;
+    // otherwise each row is cleared first.
+    int covered = 0, reach = 0;
+    bool whole = true;
+    for (const Span& sp : spans) {
+        int c0 = std::max(sp.c0, -sp.offA), c1 = std::min(sp.c1, fw - sp.offA);
+        if (sp.lensB >= 0) {
+            c0 = std::max(c0, -sp.offB);
+            c1 = std::min(c1, fw - sp.offB);
+        }
+        if (c0 >= c1) continue;
+        whole = whole && c0 == reach;
+        reach = c1;
+        covered += c1 - c0;
+    }
+    whole = whole && covered == wo && reach == wo;
     auto resampleRow = [&](DualRowSource& rows, int i) {
+        if (!whole) ClearRow(out, i);
         {
             uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
             const bool chromaRow = (i & 1) == 0;
@@ -475,6 +503,7 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
         }
     };
     const int count = ho / 2 * 2;  // an odd last row stays clear
+    for (int i = count; i < ho; ++i) ClearRow(out, i);
     if (t.upright != nullptr) {
         const std::vector<std::pair<int, int>> units = MirrorUnits(*t.upright, count);
         ParallelRanges(static_cast<int>(units.size()), [&](int first, int last) {
@@ -519,8 +548,10 @@ void ResampleDualSideways(const Planes& src, const DualRows& t, int upperLens, P
                 lens = lowerLens;
                 row = lowerRow;
             }
-            if (row < 0 || row >= fh) continue;
-            if (inBand && (lowerRow < 0 || lowerRow >= fh)) continue;
+            if ((row < 0 || row >= fh) || (inBand && (lowerRow < 0 || lowerRow >= fh))) {
+                ClearRow(out, i);
+                continue;
+            }
             uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
             const DualEntry* rowA = rows.Row(lens, row);
             const DualEntry* rowB = inBand ? rows.Row(lowerLens, lowerRow) : nullptr;
@@ -545,6 +576,7 @@ void ResampleDualSideways(const Planes& src, const DualRows& t, int upperLens, P
             }
         }
     });
+    for (int i = ho / 2 * 2; i < ho; ++i) ClearRow(out, i);
 }
 
 // --- Single lens -----------------------------------------------------------------
@@ -837,13 +869,8 @@ int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, 
 }
 
 // Resamples a source of the table's size into an output of its width and at
-// most its height (cleared first).
+// most its height; what no lens sees is cleared (luma 0, chroma 128).
 void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
-    for (int i = 0; i < out->h; ++i) std::memset(out->y + i * out->ys, 0, out->w);
-    for (size_t i = 0; i < out->CRows(); ++i) {
-        std::memset(out->cb + i * out->cs, 128, static_cast<size_t>(out->w / 2));
-        std::memset(out->cr + i * out->cs, 128, static_cast<size_t>(out->w / 2));
-    }
     if (t.cameraType == 1) {
         SingleSource rows;
         if (t.built) {
@@ -886,9 +913,9 @@ Planes PlanesOf(uint8_t* block, int w, int h) {
 // Owns one malloc'd block; freed on every path.
 struct Block {
     uint8_t* p = nullptr;
-    ~Block() { std::free(p); }
+    ~Block() { platform::FreeLarge(p); }
     bool Allocate(size_t n) {
-        p = static_cast<uint8_t*>(std::malloc(n == 0 ? 1 : n));
+        p = static_cast<uint8_t*>(platform::AllocateLarge(n));
         return p != nullptr;
     }
 };
