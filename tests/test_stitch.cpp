@@ -670,7 +670,7 @@ TEST(StitchRemap, FastGeometryMatchesTheExactReference) {
             EXPECT_LT(chromaDiffering, luma / 2 / 1000);
             EXPECT_GT(psnr, 55.0);
         }
-        // The photo stitch makes its rows on the spot, mirror rows together.
+        // The photo stitch builds its tables while the picture is decoded.
         for (int rotation : {0, 180}) {
             SCOPED_TRACE(std::string(c.name) + " photo at " + std::to_string(rotation));
             const std::string a = dir.File("fast.jpg"), b = dir.File("exact.jpg");

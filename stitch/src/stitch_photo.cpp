@@ -1,6 +1,7 @@
 // Stitching a camera photo into an equirectangular JPEG: decode to planar
-// 4:2:0, build the remap table once per pixel (row slices on every core), then
-// resample with integer arithmetic and 8-bit weights, and encode.
+// 4:2:0 while the other cores build the remap table (one entry per pixel, from
+// polynomial lens angles checked against the exact ones), then resample with
+// integer arithmetic and 8-bit weights on every core, and encode.
 #include <algorithm>
 #include <atomic>
 #include <cmath>
@@ -103,8 +104,25 @@ inline int DualLuma(const Planes& s, const DualEntry& e) {
 std::atomic<int> g_geometry{kStitchGeometryFast};
 
 // The remap tables of both lenses: rows x cols entries each.
+// Owns a large block of T, in huge pages where the system offers them.
+template <typename T>
+struct LargeArray {
+    T* p = nullptr;
+    LargeArray() = default;
+    LargeArray(const LargeArray&) = delete;
+    LargeArray& operator=(const LargeArray&) = delete;
+    ~LargeArray() { platform::FreeLarge(p); }
+    bool Allocate(size_t n) {
+        platform::FreeLarge(p);
+        p = static_cast<T*>(platform::AllocateLarge(n * sizeof(T)));
+        return p != nullptr;
+    }
+    T& operator[](size_t i) const { return p[i]; }
+    T* get() const { return p; }
+};
+
 struct DualTables {
-    std::unique_ptr<DualEntry[]> lens[2];  // filled by the builder, not cleared first
+    LargeArray<DualEntry> lens[2];  // filled by the builder, not cleared first
     int rows = 0, cols = 0;
     const DualEntry* At(int l, int r, int c) const {
         return &lens[l][static_cast<size_t>(r) * cols + c];
@@ -165,7 +183,8 @@ class DualUprightRows {
     }
 
   private:
-    void Store(int l, double x, double y, DualEntry* e) const {
+    inline __attribute__((always_inline)) void Store(int l, double x, double y,
+                                                     DualEntry* e) const {
         x = Limit(x, m_maxXY);
         y = Limit(y, m_maxXY);
         if (l == 1) x += m_g.wo / 2;
@@ -199,33 +218,36 @@ class DualUprightRows {
     }
 
     // One direction seen by both lenses: its entries from the lens angles.
-    void Emit(const LensDirection& d, double h, int column, double cosB, double sinB, DualEntry* e0,
-              DualEntry* e1) const {
+    inline __attribute__((always_inline)) void Emit(double theta, double phi, double cosPhi,
+                                                    double sinPhi, double h, int column,
+                                                    double cosB, double sinB, DualEntry* e0,
+                                                    DualEntry* e1) const {
         const DualPhotoGeometry& g = m_g;
-        const double kf = (d.phi + kPi) * m_perColumn + 0.5;
-        const double frac = kf - std::floor(kf);
-        LensDirection exact = d;
+        // The azimuth is in [-pi, pi), so kf is positive and truncation floors it.
+        const double kf = (phi + kPi) * m_perColumn + 0.5;
+        const int kt = kf >= 0.0 && kf < 1e9 ? static_cast<int>(kf) : 0;
+        const double frac = kf - kt;
         int k;
         // Near a profile column boundary, or the azimuth's wrap, the
         // reference's own angles decide; elsewhere the approximate azimuth
         // gives the same column.
-        if (frac < m_margin || frac > 1.0 - m_margin || std::fabs(d.phi) > kPi - 1e-6) {
-            DirectionToLensAnglesFrom(m_cosL[column], m_sinL[column], cosB, sinB, &exact.theta,
-                                      &exact.phi);
-            k = ProfileColumn(g, exact.phi);
+        if (__builtin_expect(
+                frac < m_margin || frac > 1.0 - m_margin || std::fabs(phi) > kPi - 1e-6, 0)) {
+            DirectionToLensAnglesFrom(m_cosL[column], m_sinL[column], cosB, sinB, &theta, &phi);
+            k = ProfileColumn(g, phi);
         } else {
-            k = kf <= 0.0 ? 0 : (kf >= g.wo - 1 ? g.wo - 1 : static_cast<int>(kf));
+            k = kt > g.wo - 1 ? g.wo - 1 : kt;
         }
         const double v = g.profile[static_cast<size_t>(k)];
         const double k1 = h * g.kScale1 * v;
-        Store(0, g.cx1 + k1 * d.cosPhi, g.cy1 + k1 * d.sinPhi, e0);
+        Store(0, g.cx1 + k1 * cosPhi, g.cy1 + k1 * sinPhi, e0);
         double x, y;
         if (g.warp.n > 0) {
-            DualLensProject(g, 1, exact.theta, exact.phi, &x, &y);
+            DualLensProject(g, 1, theta, phi, &x, &y);
         } else {
             const double k2 = h * g.kScale2 * v;
-            x = g.cx2 + k2 * d.cosPhi;
-            y = g.cy2 + k2 * d.sinPhi;
+            x = g.cx2 + k2 * cosPhi;
+            y = g.cy2 + k2 * sinPhi;
         }
         Store(1, x, y, e1);
     }
@@ -245,22 +267,16 @@ class DualUprightRows {
             LensDirection d;
             FastDirectionToLens(m_cosL[j], m_sinL[j], cosB, sinB, &d);
             const double h = LensImageHeight(d.theta, *m_g.model, 1.0);
-            Emit(d, h, j, cosB, sinB, &lens0[j], &lens1[j]);
+            const double t = d.theta, c = d.cosPhi, sn = d.sinPhi;
+            Emit(t, d.phi, c, sn, h, j, cosB, sinB, &lens0[j], &lens1[j]);
             const int jm = fw - j;  // lambda turned to -lambda
-            LensDirection m = d;
-            m.cosPhi = -d.cosPhi;
-            m.phi = Wrap(kPi - d.phi);
-            if (jm < fw && jm != j) Emit(m, h, jm, cosB, sinB, &lens0[jm], &lens1[jm]);
+            const bool pair = jm < fw && jm != j;
+            if (pair) Emit(t, Wrap(kPi - d.phi), -c, sn, h, jm, cosB, sinB, &lens0[jm], &lens1[jm]);
             if (mirror0 == nullptr) continue;
             // beta turned to pi - beta: the azimuth's sine and the azimuth negated.
-            LensDirection e = d;
-            e.sinPhi = -d.sinPhi;
-            e.phi = Wrap(-d.phi);
-            Emit(e, h, j, -cosB, sinB, &mirror0[j], &mirror1[j]);
-            if (jm < fw && jm != j) {
-                e.cosPhi = -d.cosPhi;
-                e.phi = Wrap(d.phi - kPi);
-                Emit(e, h, jm, -cosB, sinB, &mirror0[jm], &mirror1[jm]);
+            Emit(t, Wrap(-d.phi), c, -sn, h, j, -cosB, sinB, &mirror0[j], &mirror1[j]);
+            if (pair) {
+                Emit(t, Wrap(d.phi - kPi), -c, -sn, h, jm, -cosB, sinB, &mirror0[jm], &mirror1[jm]);
             }
         }
         // Column 0 has no mirror within the map.
@@ -269,8 +285,8 @@ class DualUprightRows {
             LensDirection d;
             FastDirectionToLens(m_cosL[0], m_sinL[0], cb, sinB, &d);
             const double h = LensImageHeight(d.theta, *m_g.model, 1.0);
-            Emit(d, h, 0, cb, sinB, r == 0 ? &lens0[0] : &mirror0[0],
-                 r == 0 ? &lens1[0] : &mirror1[0]);
+            Emit(d.theta, d.phi, d.cosPhi, d.sinPhi, h, 0, cb, sinB,
+                 r == 0 ? &lens0[0] : &mirror0[0], r == 0 ? &lens1[0] : &mirror1[0]);
         }
     }
 
@@ -351,54 +367,6 @@ class DualSidewaysRows {
     std::vector<double> m_cos[2], m_sin[2];
 };
 
-// Table rows for the resamplers: from built tables, or made on the spot by
-// the calling thread into its own buffers (the photo stitch needs every row
-// once, so it never builds whole tables). Upright rows come with their
-// mirror rows, which share most of the work.
-class DualRowSource {
-  public:
-    DualRowSource(const DualTables* tables, const DualUprightRows* upright,
-                  const DualSidewaysRows* sideways)
-        : m_tables(tables), m_upright(upright), m_sideways(sideways) {
-        if (m_tables == nullptr) {
-            const int cols = upright != nullptr ? upright->Cols() : sideways->Cols();
-            for (auto& b : m_buffer) b.resize(static_cast<size_t>(cols));
-        }
-    }
-    const DualEntry* Row(int lens, int row) {
-        if (m_tables != nullptr) return m_tables->At(lens, row, 0);
-        if (m_upright != nullptr) {
-            if (m_row[0] == row) return m_buffer[lens].data();
-            if (m_row[1] == row) return m_buffer[2 + lens].data();
-            m_row[0] = row;
-            m_row[1] = m_upright->Mirror(row);
-            m_upright->Make(row, m_buffer[0].data(), m_buffer[1].data(),
-                            m_row[1] >= 0 ? m_buffer[2].data() : nullptr, m_buffer[3].data());
-            return m_buffer[lens].data();
-        }
-        if (m_row[lens] != row) {
-            m_sideways->Make(lens, row, m_buffer[lens].data());
-            m_row[lens] = row;
-        }
-        return m_buffer[lens].data();
-    }
-
-  private:
-    const DualTables* m_tables;
-    const DualUprightRows* m_upright;
-    const DualSidewaysRows* m_sideways;
-    std::vector<DualEntry> m_buffer[4];
-    int m_row[2] = {-1, -1};
-};
-
-struct DualRows {
-    const DualTables* tables = nullptr;  // built tables, or null: rows made on the spot
-    const DualUprightRows* upright = nullptr;
-    const DualSidewaysRows* sideways = nullptr;
-    int rows = 0, cols = 0;
-    DualRowSource Source() const { return DualRowSource(tables, upright, sideways); }
-};
-
 // The rows of an upright map in an order that puts each row beside its
 // mirror row: each unit is a row and, when it has one, its mirror.
 std::vector<std::pair<int, int>> MirrorUnits(const DualUprightRows& rows, int count) {
@@ -415,7 +383,7 @@ std::vector<std::pair<int, int>> MirrorUnits(const DualUprightRows& rows, int co
 
 // Rotations 0 and 180: the first lens fills the middle, the second lens the
 // left and right quarters, blended across bands centred on the two seams.
-void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
+void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
     const int ho = out->h, wo = out->w, fw = t.cols;
     const int band = std::max(0, std::min(fw - ho, 48));
     const int h = band / 2;
@@ -452,7 +420,7 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
         covered += c1 - c0;
     }
     whole = whole && covered == wo && reach == wo;
-    auto resampleRow = [&](DualRowSource& rows, int i) {
+    auto resampleRow = [&](int i) {
         if (!whole) ClearRow(out, i);
         {
             uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
@@ -467,7 +435,7 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
                     c1 = std::min(c1, fw - sp.offB);
                 }
                 if (c0 >= c1) continue;
-                const DualEntry* rowA = rows.Row(sp.lensA, i) + sp.offA;
+                const DualEntry* rowA = t.At(sp.lensA, i, 0) + sp.offA;
                 if (sp.lensB < 0) {
                     for (int c = c0; c < c1; ++c)
                         yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
@@ -480,7 +448,7 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
                     }
                     continue;
                 }
-                const DualEntry* rowB = rows.Row(sp.lensB, i) + sp.offB;
+                const DualEntry* rowB = t.At(sp.lensB, i, 0) + sp.offB;
                 for (int c = c0; c < c1; ++c) {
                     const int w1 = ramp[c - sp.c0];
                     const int luma =
@@ -504,32 +472,19 @@ void ResampleDualUpright(const Planes& src, const DualRows& t, Planes* out) {
     };
     const int count = ho / 2 * 2;  // an odd last row stays clear
     for (int i = count; i < ho; ++i) ClearRow(out, i);
-    if (t.upright != nullptr) {
-        const std::vector<std::pair<int, int>> units = MirrorUnits(*t.upright, count);
-        ParallelRanges(static_cast<int>(units.size()), [&](int first, int last) {
-            DualRowSource rows = t.Source();
-            for (int u = first; u < last; ++u) {
-                resampleRow(rows, units[u].first);
-                if (units[u].second >= 0) resampleRow(rows, units[u].second);
-            }
-        });
-        return;
-    }
     ParallelRanges(count, [&](int first, int last) {
-        DualRowSource rows = t.Source();
-        for (int i = first; i < last; ++i) resampleRow(rows, i);
+        for (int i = first; i < last; ++i) resampleRow(i);
     });
 }
 // Rotations 90 and 270: one lens fills the upper rows, the other the lower,
 // blended across a band of rows at the middle.
-void ResampleDualSideways(const Planes& src, const DualRows& t, int upperLens, Planes* out) {
+void ResampleDualSideways(const Planes& src, const DualTables& t, int upperLens, Planes* out) {
     const int ho = out->h, wo = out->w, fh = t.rows;
     const int lowerLens = 1 - upperLens;
     int e = std::max(0, std::min(2 * fh - ho, 48));
     e = MakeEven(e);
     const int bandStart = ho / 2 - e / 2, bandEnd = ho / 2 + e / 2;
     ParallelRanges(ho / 2, [&](int first, int last) {
-        DualRowSource rows = t.Source();
         for (int i = first * 2; i < last * 2; ++i) {
             const int upperRow = i;            // upper lens continues its rows
             const int lowerRow = i - ho + fh;  // lower lens ends at its last row
@@ -553,8 +508,8 @@ void ResampleDualSideways(const Planes& src, const DualRows& t, int upperLens, P
                 continue;
             }
             uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
-            const DualEntry* rowA = rows.Row(lens, row);
-            const DualEntry* rowB = inBand ? rows.Row(lowerLens, lowerRow) : nullptr;
+            const DualEntry* rowA = t.At(lens, row, 0);
+            const DualEntry* rowB = inBand ? t.At(lowerLens, lowerRow, 0) : nullptr;
             for (int c = 0; c < wo; ++c) {
                 const DualEntry& ea = rowA[c];
                 int luma = DualLuma(src, ea);
@@ -669,25 +624,12 @@ class SingleRows {
     std::vector<double> m_cos, m_sin;
 };
 
-// Single-lens rows from a built table or made on the spot.
-struct SingleSource {
-    const int32_t* table = nullptr;
-    const SingleRows* maker = nullptr;
-};
-
-void ResampleSingle(const Planes& src, const SingleSource& t, Planes* out) {
+void ResampleSingle(const Planes& src, const int32_t* table, Planes* out) {
     const int wo = out->w;
     // Pairs of rows; an odd height ends with a row of its own and its chroma row.
     ParallelRanges(static_cast<int>(out->CRows()), [&](int first, int last) {
-        std::vector<int32_t> buffer(t.table == nullptr ? static_cast<size_t>(wo) * 2 : 0);
         for (int i = first * 2; i < std::min(last * 2, out->h); ++i) {
-            const int32_t* row;
-            if (t.table != nullptr) {
-                row = t.table + static_cast<size_t>(i) * wo * 2;
-            } else {
-                t.maker->Make(i, buffer.data());
-                row = buffer.data();
-            }
+            const int32_t* row = table + static_cast<size_t>(i) * wo * 2;
             uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
             for (int j = 0; j < wo; ++j) {
                 const int32_t X = row[2 * j], Y = row[2 * j + 1];
@@ -779,55 +721,90 @@ struct RemapTables {
     std::unique_ptr<SingleRows> singleRows;
     bool built = false;  // the tables below are filled
     DualTables dual;
-    std::unique_ptr<int32_t[]> single;
+    LargeArray<int32_t> single;
 };
 
-// Fills the whole tables from the row makers, rows on every core.
-int FillTables(RemapTables* t) {
-    if (t->singleRows) {
-        const size_t rowSize = static_cast<size_t>(t->wo) * 2;
-        t->single.reset(new (std::nothrow) int32_t[rowSize * static_cast<size_t>(t->ho)]);
-        if (!t->single) return kStitchNoMemory;
-        ParallelRanges(t->ho, [&](int first, int last) {
-            for (int i = first; i < last; ++i) t->singleRows->Make(i, &t->single[i * rowSize]);
-        });
-    } else {
-        DualTables& d = t->dual;
-        const size_t n = static_cast<size_t>(d.rows) * d.cols;
-        for (auto& l : d.lens) {
-            l.reset(new (std::nothrow) DualEntry[n]);
-            if (!l) return kStitchNoMemory;
-        }
-        if (t->upright) {
-            const std::vector<std::pair<int, int>> units = MirrorUnits(*t->upright, d.rows);
-            ParallelRanges(static_cast<int>(units.size()), [&](int first, int last) {
-                for (int u = first; u < last; ++u) {
-                    const size_t at = static_cast<size_t>(units[u].first) * d.cols;
-                    const int m = units[u].second;
-                    const size_t mat = static_cast<size_t>(std::max(m, 0)) * d.cols;
-                    t->upright->Make(units[u].first, &d.lens[0][at], &d.lens[1][at],
-                                     m >= 0 ? &d.lens[0][mat] : nullptr, &d.lens[1][mat]);
-                }
-            });
-            t->built = true;
-            return kStitchOk;
-        }
-        ParallelRanges(d.rows, [&](int first, int last) {
-            for (int i = first; i < last; ++i) {
-                const size_t at = static_cast<size_t>(i) * d.cols;
-                {
-                    t->sideways->Make(0, i, &d.lens[0][at]);
-                    t->sideways->Make(1, i, &d.lens[1][at]);
-                }
+// Fills the whole tables from the row makers. Units of rows (an upright row
+// with its mirror row) are handed out one at a time, so any number of threads
+// may join in, also one that first had other work.
+class TableFiller {
+  public:
+    int Prepare(RemapTables* t) {
+        m_t = t;
+        if (t->singleRows) {
+            const size_t rowSize = static_cast<size_t>(t->wo) * 2;
+            if (!t->single.Allocate(rowSize * static_cast<size_t>(t->ho))) return kStitchNoMemory;
+            m_count = t->ho;
+        } else {
+            DualTables& d = t->dual;
+            const size_t n = static_cast<size_t>(d.rows) * d.cols;
+            for (auto& l : d.lens) {
+                if (!l.Allocate(n)) return kStitchNoMemory;
             }
-        });
+            if (t->upright) m_units = MirrorUnits(*t->upright, d.rows);
+            m_count = t->upright ? static_cast<int>(m_units.size()) : d.rows;
+        }
+        return kStitchOk;
     }
-    t->built = true;
+
+    // Makes units until none is left (or Stop was called).
+    void Work() {
+        RemapTables* t = m_t;
+        for (;;) {
+            const int u = m_next.fetch_add(1);
+            if (u >= m_count || m_stop.load()) return;
+            if (t->singleRows) {
+                t->singleRows->Make(u, &t->single[static_cast<size_t>(u) * t->wo * 2]);
+                continue;
+            }
+            DualTables& d = t->dual;
+            if (t->upright) {
+                const int row = m_units[u].first, m = m_units[u].second;
+                const size_t at = static_cast<size_t>(row) * d.cols;
+                const size_t mat = static_cast<size_t>(std::max(m, 0)) * d.cols;
+                t->upright->Make(row, &d.lens[0][at], &d.lens[1][at],
+                                 m >= 0 ? &d.lens[0][mat] : nullptr, &d.lens[1][mat]);
+            } else {
+                const size_t at = static_cast<size_t>(u) * d.cols;
+                t->sideways->Make(0, u, &d.lens[0][at]);
+                t->sideways->Make(1, u, &d.lens[1][at]);
+            }
+        }
+    }
+
+    void Stop() { m_stop.store(true); }
+    // Marks the tables complete; call once every Work has returned.
+    void Finish() { m_t->built = !m_stop.load(); }
+
+  private:
+    RemapTables* m_t = nullptr;
+    std::vector<std::pair<int, int>> m_units;
+    int m_count = 0;
+    std::atomic<int> m_next{0};       // the next unit to hand out
+    std::atomic<bool> m_stop{false};  // the work is no longer wanted
+};
+
+// Runs body(slice) for slices 0..n-1 on the shared pool, one per thread.
+template <typename Body>
+void OnEveryThread(const Body& body) {
+    platform::WorkerPool& pool = platform::WorkerPool::Shared();
+    const int n = static_cast<int>(pool.Threads()) + 1;
+    pool.ParallelFor(n, 2, [&](int first, int last) {
+        for (int slice = first; slice < last; ++slice) body(slice);
+    });
+}
+
+int FillTables(RemapTables* t) {
+    TableFiller filler;
+    const int r = filler.Prepare(t);
+    if (r != kStitchOk) return r;
+    OnEveryThread([&](int) { filler.Work(); });
+    filler.Finish();
     return kStitchOk;
 }
 
-// Sets up the remap; with wholeTables the tables are built too (a video
-// reuses them for every frame; a photo makes each row where it is used).
+// Sets up the remap's row makers; with wholeTables the tables are built too
+// (a photo builds them while its picture is decoded).
 int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, bool wholeTables,
                RemapTables* t) {
     if (srcW <= 0 || srcH <= 0 || srcW % 2 != 0 || srcH % 2 != 0) return kStitchBadArgument;
@@ -871,29 +848,13 @@ int BuildRemap(const PhotoCalibration& calib, int srcW, int srcH, int rotation, 
 // Resamples a source of the table's size into an output of its width and at
 // most its height; what no lens sees is cleared (luma 0, chroma 128).
 void ApplyRemap(const RemapTables& t, const Planes& src, Planes* out) {
+    if (!t.built) return;
     if (t.cameraType == 1) {
-        SingleSource rows;
-        if (t.built) {
-            rows.table = t.single.get();
-        } else {
-            rows.maker = t.singleRows.get();
-        }
-        ResampleSingle(src, rows, out);
-        return;
-    }
-    DualRows rows;
-    rows.rows = t.dual.rows;
-    rows.cols = t.dual.cols;
-    if (t.built) {
-        rows.tables = &t.dual;
+        ResampleSingle(src, t.single.get(), out);
+    } else if (t.rotation == 0 || t.rotation == 180) {
+        ResampleDualUpright(src, t.dual, out);
     } else {
-        rows.upright = t.upright.get();
-        rows.sideways = t.sideways.get();
-    }
-    if (t.rotation == 0 || t.rotation == 180) {
-        ResampleDualUpright(src, rows, out);
-    } else {
-        ResampleDualSideways(src, rows, t.rotation == 270 ? 0 : 1, out);
+        ResampleDualSideways(src, t.dual, t.rotation == 270 ? 0 : 1, out);
     }
 }
 
@@ -910,24 +871,23 @@ Planes PlanesOf(uint8_t* block, int w, int h) {
     return p;
 }
 
-// Owns one malloc'd block; freed on every path.
-struct Block {
-    uint8_t* p = nullptr;
-    ~Block() { platform::FreeLarge(p); }
-    bool Allocate(size_t n) {
-        p = static_cast<uint8_t*>(platform::AllocateLarge(n));
-        return p != nullptr;
-    }
-};
+// One picture's planes; freed on every path.
+using Block = LargeArray<uint8_t>;
 
-// Decodes the photo into 4:2:0 planes of its even size.
-int DecodePhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExifCarry* carry,
-                Block* block, Planes* src) {
-    JpegDecoder dec;
-    int r = dec.Open(file, alloc, carry);
+// Opens the photo's decoder: its header, size and layout.
+int OpenPhoto(platform::ByteSource& file, const JpegAllocator& alloc, JpegExifCarry* carry,
+              JpegDecoder* dec) {
+    const int r = dec->Open(file, alloc, carry);
     if (r != kJpegOk) return r;
-    const int layout = dec.Layout();
+    const int layout = dec->Layout();
     if (layout != kJpeg420 && layout != kJpeg422 && layout != kJpeg444) return kStitchBadLayout;
+    return kStitchOk;
+}
+
+// Decodes the opened photo into 4:2:0 planes of its even size.
+int DecodePhoto(JpegDecoder& dec, Block* block, Planes* src) {
+    int r;
+    const int layout = dec.Layout();
     const int w = dec.OutputWidth(), h = dec.OutputHeight();
     const size_t n = static_cast<size_t>(w) * h;
     // Room for the decoder's chroma planes; 4:2:2 and 4:4:4 are reduced in place.
@@ -1004,12 +964,33 @@ int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* phot
     int r = ReadPhotoCalibration(file, kTrailerInJpeg, &calib);
     if (r != kStitchOk) return r;
 
+    JpegDecoder dec;
+    if (!file.Seek(0, platform::kSeekSet)) return kStitchCannotOpenInput;
+    r = OpenPhoto(file, photo->alloc, &photo->carry, &dec);
+    if (r != kStitchOk) return r;
+    const int w = dec.OutputWidth(), h = dec.OutputHeight();
+    if (calib.cameraType == 2 && w != 2 * h) return kStitchNotTwoToOne;
+    RemapTables tables;
+    r = BuildRemap(calib, w, h, rotation, false, &tables);
+    if (r != kStitchOk) return r;
+
+    // The decoder runs on one thread while the others make the remap tables;
+    // once the picture is in, the decoding thread helps with the rest.
+    TableFiller filler;
+    r = filler.Prepare(&tables);
+    if (r != kStitchOk) return r;
     Block source;
     Planes src;
-    if (!file.Seek(0, platform::kSeekSet)) return kStitchCannotOpenInput;
-    r = DecodePhoto(file, photo->alloc, &photo->carry, &source, &src);
-    if (r != kStitchOk) return r;
-    if (calib.cameraType == 2 && src.w != 2 * src.h) return kStitchNotTwoToOne;
+    int decoded = kStitchOk;
+    OnEveryThread([&](int slice) {
+        if (slice == 0) {
+            decoded = DecodePhoto(dec, &source, &src);
+            if (decoded != kStitchOk) filler.Stop();
+        }
+        filler.Work();
+    });
+    if (decoded != kStitchOk) return decoded;
+    filler.Finish();
 
     // w x w/2: odd for a single-lens picture whose width is 2 mod 4.
     Planes& out = photo->out;
@@ -1018,10 +999,8 @@ int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* phot
     const size_t ny = static_cast<size_t>(out.w) * out.h;
     if (!photo->block.Allocate(ny + 2 * out.CSize())) return kStitchNoMemory;
     out = PlanesOf(photo->block.p, out.w, out.h);
-    RemapTables tables;
-    r = BuildRemap(calib, src.w, src.h, rotation, false, &tables);
-    if (r == kStitchOk) ApplyRemap(tables, src, &out);
-    return r;
+    ApplyRemap(tables, src, &out);
+    return kStitchOk;
 }
 
 bool ValidOptions(int rotation, int qualityIndex) {
