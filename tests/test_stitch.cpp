@@ -602,7 +602,7 @@ std::vector<uint8_t> RemapNoise(const std::string& photo, int w, int h, int rota
 
 // The fast geometry against the exact reference, on noise (the worst case for
 // a remap's differences): both camera kinds, seam lines or none, every
-// rotation, through the video tables and through the photo stitch's rows.
+// rotation, through the video tables and through the photo stitch.
 TEST(StitchRemap, FastGeometryMatchesTheExactReference) {
     testutil::TempDir dir;
     sample::DualLensValues plain;

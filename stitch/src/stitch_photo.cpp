@@ -404,17 +404,23 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
     // Ramp weights across a band: position b, and the even position for chroma.
     std::vector<int> ramp(static_cast<size_t>(std::max(2 * h, 1)));
     for (int b = 0; b < 2 * h; ++b) ramp[b] = b * 255 / (2 * h);
-    // Whether the spans, clipped to the map, write every column of a row;
-    // otherwise each row is cleared first.
+    // The output columns of a span whose map columns exist for every lens read.
+    auto clip = [fw](const Span& sp, int* c0, int* c1) {
+        *c0 = std::max(sp.c0, -sp.offA);
+        *c1 = std::min(sp.c1, fw - sp.offA);
+        if (sp.lensB >= 0) {
+            *c0 = std::max(*c0, -sp.offB);
+            *c1 = std::min(*c1, fw - sp.offB);
+        }
+        return *c0 < *c1;
+    };
+    // Whether the clipped spans write every column of a row; otherwise each
+    // row is cleared first.
     int covered = 0, reach = 0;
     bool whole = true;
     for (const Span& sp : spans) {
-        int c0 = std::max(sp.c0, -sp.offA), c1 = std::min(sp.c1, fw - sp.offA);
-        if (sp.lensB >= 0) {
-            c0 = std::max(c0, -sp.offB);
-            c1 = std::min(c1, fw - sp.offB);
-        }
-        if (c0 >= c1) continue;
+        int c0, c1;
+        if (!clip(sp, &c0, &c1)) continue;
         whole = whole && c0 == reach;
         reach = c1;
         covered += c1 - c0;
@@ -428,13 +434,8 @@ void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
             uint8_t* cbRow = out->cb + static_cast<size_t>(i / 2) * out->CStride();
             uint8_t* crRow = out->cr + static_cast<size_t>(i / 2) * out->CStride();
             for (const Span& sp : spans) {
-                // Output columns whose map columns exist for every lens read.
-                int c0 = std::max(sp.c0, -sp.offA), c1 = std::min(sp.c1, fw - sp.offA);
-                if (sp.lensB >= 0) {
-                    c0 = std::max(c0, -sp.offB);
-                    c1 = std::min(c1, fw - sp.offB);
-                }
-                if (c0 >= c1) continue;
+                int c0, c1;
+                if (!clip(sp, &c0, &c1)) continue;
                 const DualEntry* rowA = t.At(sp.lensA, i, 0) + sp.offA;
                 if (sp.lensB < 0) {
                     for (int c = c0; c < c1; ++c)
