@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "../jpeg/src/jpeg_kernels.h"
+#include "../jpeg/src/jpeg_tables.h"
 
 namespace {
 
@@ -94,6 +95,7 @@ TEST(JpegKernels, PlainFirstAndVectorisedFormsPresent) {
     std::set<std::string> names;
     for (size_t i = 0; i < count; ++i) {
         ASSERT_NE(list[i]->forwardDct, nullptr);
+        ASSERT_NE(list[i]->forwardDctPair, nullptr);
         ASSERT_NE(list[i]->inverseDct, nullptr);
         ASSERT_NE(list[i]->acMask, nullptr);
         EXPECT_TRUE(names.insert(list[i]->name).second) << list[i]->name;
@@ -143,6 +145,87 @@ TEST(JpegKernels, ForwardDctMatchesPlainOnEveryQuantiser) {
             }
         }
     }
+}
+
+uint64_t NonZeroMask(const Coefs& c) {
+    uint64_t m = 0;
+    for (int i = 0; i < 64; ++i) m |= static_cast<uint64_t>(c[i] != 0) << i;
+    return m;
+}
+
+// The encoder transforms blocks two at a time (left and right luma blocks,
+// then Cb with Cr from other rows): both halves must equal the plain single
+// transform, with the right nonzero masks, whatever sits in the other half.
+TEST(JpegKernels, ForwardDctPairAndMasksMatchPlain) {
+    std::mt19937 rng(13);
+    const std::vector<Samples> blocks = SampleBlocks(rng);
+    std::vector<JpegQuantTable> tables;
+    tables.push_back(MakeQuant([](int) { return 1; }));
+    tables.push_back(MakeQuant([](int) { return 255; }));
+    tables.push_back(MakeQuant([](int i) { return 1 + i * 4; }));  // sparse high frequencies
+    for (int t = 0; t < 8; ++t) tables.push_back(MakeQuant([&](int) { return 1 + rng() % 255; }));
+
+    // A: two blocks side by side at an odd column; B: a block of other rows.
+    constexpr size_t kStride = 29, kX = 3;
+    std::vector<uint8_t> left(8 * kStride), other(8 * kStride);
+    const uint8_t* rowsA[8];
+    const uint8_t* rowsB[8];
+    for (int r = 0; r < 8; ++r) {
+        rowsA[r] = left.data() + r * kStride;
+        rowsB[r] = other.data() + r * kStride;
+    }
+    const JpegKernels& plain = JpegPlainKernels();
+    size_t count = 0;
+    const JpegKernels* const* list = JpegRunnableKernels(&count);
+    for (size_t i = 0; i < count; ++i) {
+        const JpegKernels* k = list[i];
+        SCOPED_TRACE(k->name);
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            const Samples& sa = blocks[b];
+            const Samples& sb = blocks[(b * 7 + 3) % blocks.size()];
+            const Samples& sc = blocks[(b * 13 + 5) % blocks.size()];
+            for (int r = 0; r < 8; ++r) {
+                std::memcpy(&left[r * kStride + kX], &sa[r * 8], 8);
+                std::memcpy(&left[r * kStride + kX + 8], &sb[r * 8], 8);
+                std::memcpy(&other[r * kStride + kX + 1], &sc[r * 8], 8);
+            }
+            const JpegQuantTable& q = tables[b % tables.size()];
+            Coefs wantA, wantB, wantC, got, gotA, gotB;
+            plain.forwardDct(rowsA, kX, q, wantA.data());
+            plain.forwardDct(rowsA, kX + 8, q, wantB.data());
+            plain.forwardDct(rowsB, kX + 1, q, wantC.data());
+            ASSERT_EQ(k->forwardDct(rowsA, kX, q, got.data()), NonZeroMask(wantA)) << b;
+            ASSERT_EQ(got, wantA) << b;
+            uint64_t masks[2] = {0, 0};
+            k->forwardDctPair(rowsA, kX, rowsA, kX + 8, q, gotA.data(), gotB.data(), masks);
+            ASSERT_EQ(gotA, wantA) << "side by side, block " << b;
+            ASSERT_EQ(gotB, wantB) << "side by side, block " << b;
+            ASSERT_EQ(masks[0], NonZeroMask(wantA)) << b;
+            ASSERT_EQ(masks[1], NonZeroMask(wantB)) << b;
+            k->forwardDctPair(rowsB, kX + 1, rowsA, kX, q, gotA.data(), gotB.data(), masks);
+            ASSERT_EQ(gotA, wantC) << "other rows, block " << b;
+            ASSERT_EQ(gotB, wantA) << "other rows, block " << b;
+            ASSERT_EQ(masks[0], NonZeroMask(wantC)) << b;
+            ASSERT_EQ(masks[1], NonZeroMask(wantA)) << b;
+        }
+    }
+}
+
+// The encoder turns the transform's natural-order mask into zigzag order by
+// table; it must agree with the mask of the zigzag-ordered block.
+TEST(JpegKernels, ZigzagAcMaskOfNaturalMasks) {
+    const JpegKernels& plain = JpegPlainKernels();
+    const auto check = [&](uint64_t natural) {
+        Coefs zz{};
+        for (int k = 0; k < 64; ++k) zz[k] = static_cast<int16_t>((natural >> kJpegZigzag[k]) & 1);
+        ASSERT_EQ(JpegZigzagAcMask(natural), plain.acMask(zz.data())) << std::hex << natural;
+    };
+    check(0);
+    check(1);  // DC only: no AC bits
+    check(~uint64_t{0});
+    for (int n = 0; n < 64; ++n) check(uint64_t{1} << n);
+    std::mt19937_64 rng(17);
+    for (int n = 0; n < 5000; ++n) check(rng() & rng());
 }
 
 TEST(JpegKernels, ForwardDctOfFlatBlocks) {
@@ -309,6 +392,31 @@ TEST(JpegKernels, InverseDctOfDcOnlyBlocks) {
                 uint8_t out[64];
                 list[i]->inverseDct(c.data(), quant.data(), out, 8);
                 const int want = std::min(255, std::max(0, ((dc * q + 4) >> 3) + 128));
+                for (int p = 0; p < 64; ++p) {
+                    ASSERT_EQ(out[p], want) << list[i]->name << " dc " << dc << " q " << q;
+                }
+            }
+        }
+    }
+}
+
+// The decoder fills blocks without AC terms with one value instead of
+// calling a kernel: it must be the kernels' value for every DC term and
+// quantiser, the wrapping of out-of-range products included.
+TEST(JpegKernels, DcValueMatchesTheKernelsForEveryDc) {
+    size_t count = 0;
+    const JpegKernels* const* list = JpegRunnableKernels(&count);
+    for (uint16_t q : {uint16_t{1}, uint16_t{2}, uint16_t{3}, uint16_t{99}, uint16_t{255},
+                       uint16_t{4097}, uint16_t{65535}}) {
+        std::array<uint16_t, 64> quant;
+        quant.fill(q);
+        for (int dc = -32768; dc <= 32767; dc += dc > -1100 && dc < 1100 ? 1 : 61) {
+            Coefs c{};
+            c[0] = static_cast<int16_t>(dc);
+            const uint8_t want = JpegIdctDcValue(c[0], q);
+            for (size_t i = 0; i < count; ++i) {
+                uint8_t out[64];
+                list[i]->inverseDct(c.data(), quant.data(), out, 8);
                 for (int p = 0; p < 64; ++p) {
                     ASSERT_EQ(out[p], want) << list[i]->name << " dc " << dc << " q " << q;
                 }

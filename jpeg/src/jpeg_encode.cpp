@@ -95,15 +95,6 @@ void BuildQuantTable(const uint8_t base[64], int quality, int maxValue, JpegQuan
     JpegPrepareQuantTable(t);
 }
 
-// Transform and quantisation of the block at rows[0..7] + x, zigzag order.
-inline void TransformBlock(JpegForwardDctFn fdct, const uint8_t* const* rows, size_t x,
-                           const JpegQuantTable& q, int16_t zz[64]) {
-    alignas(16) int16_t nat[64];
-    fdct(rows, x, q, nat);
-#pragma GCC unroll 64
-    for (int k = 0; k < 64; ++k) zz[k] = nat[kJpegZigzag[k]];
-}
-
 inline int BitLength(uint32_t a) {
     return a == 0 ? 0 : 32 - __builtin_clz(a);
 }
@@ -123,6 +114,12 @@ struct Magnitude {
 inline Magnitude MagnitudeOf(int v) {
     const int s = v >> 31;
     const int nbits = BitLength(static_cast<uint32_t>((v ^ s) - s));
+    return {nbits, static_cast<uint32_t>(v + s) & ((1u << nbits) - 1)};
+}
+// The same for a value known not to be zero.
+inline Magnitude MagnitudeOfNonZero(int v) {
+    const int s = v >> 31;
+    const int nbits = 32 - __builtin_clz(static_cast<uint32_t>((v ^ s) - s));
     return {nbits, static_cast<uint32_t>(v + s) & ((1u << nbits) - 1)};
 }
 
@@ -197,11 +194,12 @@ inline uint8_t* EmitWord(uint8_t* o, uint64_t v) {
     return o;
 }
 
-// Codes one block in zigzag order; mask: bit k-1 set when zz[k] is not zero.
-// Each symbol goes in together with its magnitude bits, and zero runs are
-// skipped with count-trailing-zeros. The bit state stays in registers for
-// the block. Returns the new end of the output.
-inline uint8_t* EncodeBlockFast(const int16_t zz[64], uint64_t mask, int* lastDc,
+// Codes one block given in natural order; mask: bit k-1 set when the
+// coefficient at zigzag index k is not zero. Each symbol goes in together
+// with its magnitude bits, and zero runs are skipped with
+// count-trailing-zeros, so only the nonzero coefficients are read. The bit
+// state stays in registers for the block. Returns the new end of the output.
+inline uint8_t* EncodeBlockFast(const int16_t nat[64], uint64_t mask, int* lastDc,
                                 const HuffEncodeTable& dct, const HuffEncodeTable& act,
                                 BitState* bs, uint8_t* o) {
     uint64_t acc = bs->acc;
@@ -219,8 +217,8 @@ inline uint8_t* EncodeBlockFast(const int16_t zz[64], uint64_t mask, int* lastDc
         freeBits = 64 - left;
     };
 
-    const Magnitude dcm = MagnitudeOf(zz[0] - *lastDc);
-    *lastDc = zz[0];
+    const Magnitude dcm = MagnitudeOf(nat[0] - *lastDc);
+    *lastDc = nat[0];
     put((dct.code[dcm.nbits] << dcm.nbits) | dcm.bits, dct.size[dcm.nbits] + dcm.nbits);
 
     int k = 0;  // zz index of the last coefficient coded
@@ -233,7 +231,7 @@ inline uint8_t* EncodeBlockFast(const int16_t zz[64], uint64_t mask, int* lastDc
             put(act.code[0xF0], act.size[0xF0]);
             run -= 16;
         }
-        const Magnitude m = MagnitudeOf(zz[k]);
+        const Magnitude m = MagnitudeOfNonZero(nat[kJpegZigzag[k]]);
         const int sym = (run << 4) | m.nbits;
         put((act.code[sym] << m.nbits) | m.bits, act.size[sym] + m.nbits);
     }
@@ -287,9 +285,19 @@ struct JpegEncoder::State {
     bool Put(const void* p, size_t n);
     void PutMarkerLength(uint8_t marker, size_t length);
     void WriteHeaders();
-    void EncodeBlock(const int16_t zz[64], uint64_t mask, int* lastDc, int table) {
-        used = static_cast<size_t>(
-            EncodeBlockFast(zz, mask, lastDc, dc[table], ac[table], &bits, out + used) - out);
+    // Transform, quantisation and entropy coding of the blocks at rowsA[0..7] + xA
+    // and rowsB[0..7] + xB, in that order.
+    void EncodeBlockPair(JpegForwardDctPairFn fdct, const uint8_t* const* rowsA, size_t xA,
+                         const uint8_t* const* rowsB, size_t xB, int* lastDcA, int* lastDcB,
+                         int table) {
+        alignas(16) int16_t a[64];
+        alignas(16) int16_t b[64];
+        uint64_t masks[2];
+        fdct(rowsA, xA, rowsB, xB, quant[table], a, b, masks);
+        uint8_t* o = out + used;
+        o = EncodeBlockFast(a, JpegZigzagAcMask(masks[0]), lastDcA, dc[table], ac[table], &bits, o);
+        o = EncodeBlockFast(b, JpegZigzagAcMask(masks[1]), lastDcB, dc[table], ac[table], &bits, o);
+        used = static_cast<size_t>(o - out);
     }
 };
 
@@ -461,11 +469,8 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
     uint8_t* padCb0 = st->pad + 16 * pw;
     uint8_t* padCr0 = padCb0 + 8 * pcw;
 
-    const JpegKernels& kernels = JpegActiveKernels();
-    const JpegForwardDctFn fdct = kernels.forwardDct;
-    const JpegAcMaskFn acMask = kernels.acMask;
+    const JpegForwardDctPairFn fdct = JpegActiveKernels().forwardDctPair;
     int lastDc[3] = {0, 0, 0};
-    alignas(16) int16_t zz[64];
     const uint8_t* yRows[16];
     const uint8_t* cbRows[8];
     const uint8_t* crRows[8];
@@ -497,14 +502,12 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
                     __builtin_prefetch(crRows[r] + (mx + 4) * 8);
                 }
             }
-            for (int b = 0; b < 4; ++b) {
-                TransformBlock(fdct, yRows + 8 * (b >> 1), mx * 16 + 8 * (b & 1), st->quant[0], zz);
-                st->EncodeBlock(zz, acMask(zz), &lastDc[0], 0);
+            // The luma blocks side by side, then Cb with Cr.
+            for (int b = 0; b < 2; ++b) {
+                st->EncodeBlockPair(fdct, yRows + 8 * b, mx * 16, yRows + 8 * b, mx * 16 + 8,
+                                    &lastDc[0], &lastDc[0], 0);
             }
-            TransformBlock(fdct, cbRows, mx * 8, st->quant[1], zz);
-            st->EncodeBlock(zz, acMask(zz), &lastDc[1], 1);
-            TransformBlock(fdct, crRows, mx * 8, st->quant[1], zz);
-            st->EncodeBlock(zz, acMask(zz), &lastDc[2], 1);
+            st->EncodeBlockPair(fdct, cbRows, mx * 8, crRows, mx * 8, &lastDc[1], &lastDc[2], 1);
         }
     }
     st->used = static_cast<size_t>(FinishBits(&st->bits, st->out + st->used) - st->out);
@@ -552,13 +555,20 @@ size_t JpegEntropyCodeBlocks(const int16_t* blocks, const uint8_t* tables, size_
         w.Finish();
         return w.used;
     }
-    const JpegAcMaskFn acMask = JpegActiveKernels().acMask;
+    // The coder's own form: natural order, with the mask the forward DCT
+    // gives turned into zigzag order.
     BitState bits;
     uint8_t* o = out;
     for (size_t i = 0; i < count; ++i) {
         const int t = tables[i];
         const int16_t* zz = blocks + 64 * i;
-        o = EncodeBlockFast(zz, acMask(zz), &lastDc[t], dc[t], ac[t], &bits, o);
+        int16_t nat[64];
+        uint64_t naturalMask = 0;
+        for (int k = 0; k < 64; ++k) {
+            nat[kJpegZigzag[k]] = zz[k];
+            if (zz[k] != 0) naturalMask |= uint64_t{1} << kJpegZigzag[k];
+        }
+        o = EncodeBlockFast(nat, JpegZigzagAcMask(naturalMask), &lastDc[t], dc[t], ac[t], &bits, o);
     }
     o = FinishBits(&bits, o);
     return static_cast<size_t>(o - out);

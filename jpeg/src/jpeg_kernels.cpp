@@ -10,6 +10,7 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#include <immintrin.h>
 #define ORBIVUE_JPEG_X86_KERNELS 1
 #endif
 
@@ -126,7 +127,8 @@ inline void Dct8Lanes(const int32_t in[8][8], int32_t out[8][8]) {
 }
 
 // Rows, then columns; the output is scaled up by 8 before quantisation.
-void ForwardDctPlain(const uint8_t* const* rows, size_t x, const JpegQuantTable& q, int16_t* out) {
+uint64_t ForwardDctPlain(const uint8_t* const* rows, size_t x, const JpegQuantTable& q,
+                         int16_t* out) {
     int32_t a[8][8], b[8][8];
     // a[i][r]: sample i of row r, level-shifted; the first pass runs on all
     // eight rows at once.
@@ -139,6 +141,7 @@ void ForwardDctPlain(const uint8_t* const* rows, size_t x, const JpegQuantTable&
         for (int j = 0; j < 8; ++j) a[j][i] = b[i][j];     // a[r][u]
     Dct8Lanes<kPass1Bits, kConstBits + kPass1Bits>(a, b);  // b[v][u]
     const int32_t* c = &b[0][0];
+    uint64_t mask = 0;
     for (int i = 0; i < 64; ++i) {
         const int32_t v = c[i];
         const int32_t s = v >> 31;
@@ -146,7 +149,9 @@ void ForwardDctPlain(const uint8_t* const* rows, size_t x, const JpegQuantTable&
         const uint32_t n = (m + q.bias[i]) >> 3;
         const int32_t r = static_cast<int32_t>((n * q.mul[i]) >> 19);
         out[i] = static_cast<int16_t>((r ^ s) - s);
+        mask |= static_cast<uint64_t>(r != 0) << i;
     }
+    return mask;
 }
 
 uint64_t AcMaskPlain(const int16_t* zz) {
@@ -155,7 +160,17 @@ uint64_t AcMaskPlain(const int16_t* zz) {
     return m;
 }
 
-const JpegKernels kPlain = {"plain", &ForwardDctPlain, &InverseDctPlain, &AcMaskPlain};
+// A pair of blocks as two single ones.
+template <JpegForwardDctFn kFdct>
+void ForwardDctPairOfSingles(const uint8_t* const* rowsA, size_t xA, const uint8_t* const* rowsB,
+                             size_t xB, const JpegQuantTable& q, int16_t* outA, int16_t* outB,
+                             uint64_t masks[2]) {
+    masks[0] = kFdct(rowsA, xA, q, outA);
+    masks[1] = kFdct(rowsB, xB, q, outB);
+}
+
+const JpegKernels kPlain = {"plain", &ForwardDctPlain, &ForwardDctPairOfSingles<ForwardDctPlain>,
+                            &InverseDctPlain, &AcMaskPlain};
 
 #if defined(ORBIVUE_JPEG_X86_KERNELS)
 
@@ -439,7 +454,8 @@ __attribute__((target("avx2"))) void InverseDctAvx2(const int16_t* coef, const u
 }
 #endif
 
-void ForwardDctSse2(const uint8_t* const* rows, size_t x, const JpegQuantTable& q, int16_t* out) {
+uint64_t ForwardDctSse2(const uint8_t* const* rows, size_t x, const JpegQuantTable& q,
+                        int16_t* out) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i center = _mm_set1_epi16(128);
     __m128i d[8];
@@ -451,6 +467,8 @@ void ForwardDctSse2(const uint8_t* const* rows, size_t x, const JpegQuantTable& 
     Dct1dSse2<true>(d);
     Transpose16(d);  // lanes: columns
     Dct1dSse2<false>(d);
+    uint64_t zeroBits = 0;
+    __m128i prevZero = _mm_setzero_si128();
     for (int v = 0; v < 8; ++v) {
         const __m128i c = d[v];
         const __m128i sign = _mm_srai_epi16(c, 15);
@@ -462,7 +480,16 @@ void ForwardDctSse2(const uint8_t* const* rows, size_t x, const JpegQuantTable& 
         n = _mm_mulhi_epu16(_mm_mulhi_epu16(n, mul), sc);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * v),
                          _mm_sub_epi16(_mm_xor_si128(n, sign), sign));
+        // Zero flags of rows v-1 and v, one byte per coefficient.
+        const __m128i isZero = _mm_cmpeq_epi16(n, zero);
+        if (v & 1) {
+            const uint32_t bits =
+                static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(prevZero, isZero)));
+            zeroBits |= static_cast<uint64_t>(bits) << (8 * (v - 1));
+        }
+        prevZero = isZero;
     }
+    return ~zeroBits;
 }
 
 uint64_t AcMaskSse2(const int16_t* zz) {
@@ -477,9 +504,148 @@ uint64_t AcMaskSse2(const int16_t* zz) {
     return ~m >> 1;
 }
 
-const JpegKernels kSse2 = {"sse2", &ForwardDctSse2, &InverseDctSse2, &AcMaskSse2};
 #if defined(ORBIVUE_JPEG_AVX2_KERNELS)
-const JpegKernels kAvx2 = {"avx2", &ForwardDctSse2, &InverseDctAvx2, &AcMaskSse2};
+
+// The forward transform of two blocks at once: block A in the low 128-bit
+// half of each register, block B in the high one. Every operation below acts
+// on the halves separately, so each half runs exactly the SSE2 code above.
+#define JPEG_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+JPEG_AVX2 __m256i Pair256(int16_t a, int16_t b) {
+    return _mm256_set_epi16(b, a, b, a, b, a, b, a, b, a, b, a, b, a, b, a);
+}
+
+template <int kShift>
+JPEG_AVX2 __m256i DescalePack256(__m256i lo, __m256i hi) {
+    const __m256i round = _mm256_set1_epi32(1 << (kShift - 1));
+    lo = _mm256_srai_epi32(_mm256_add_epi32(lo, round), kShift);
+    hi = _mm256_srai_epi32(_mm256_add_epi32(hi, round), kShift);
+    return _mm256_packs_epi32(lo, hi);
+}
+
+JPEG_AVX2 void Transpose16x2(__m256i r[8]) {
+    const __m256i t0 = _mm256_unpacklo_epi16(r[0], r[1]), t1 = _mm256_unpackhi_epi16(r[0], r[1]);
+    const __m256i t2 = _mm256_unpacklo_epi16(r[2], r[3]), t3 = _mm256_unpackhi_epi16(r[2], r[3]);
+    const __m256i t4 = _mm256_unpacklo_epi16(r[4], r[5]), t5 = _mm256_unpackhi_epi16(r[4], r[5]);
+    const __m256i t6 = _mm256_unpacklo_epi16(r[6], r[7]), t7 = _mm256_unpackhi_epi16(r[6], r[7]);
+    const __m256i u0 = _mm256_unpacklo_epi32(t0, t2), u1 = _mm256_unpackhi_epi32(t0, t2);
+    const __m256i u2 = _mm256_unpacklo_epi32(t1, t3), u3 = _mm256_unpackhi_epi32(t1, t3);
+    const __m256i u4 = _mm256_unpacklo_epi32(t4, t6), u5 = _mm256_unpackhi_epi32(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi32(t5, t7), u7 = _mm256_unpackhi_epi32(t5, t7);
+    r[0] = _mm256_unpacklo_epi64(u0, u4);
+    r[1] = _mm256_unpackhi_epi64(u0, u4);
+    r[2] = _mm256_unpacklo_epi64(u1, u5);
+    r[3] = _mm256_unpackhi_epi64(u1, u5);
+    r[4] = _mm256_unpacklo_epi64(u2, u6);
+    r[5] = _mm256_unpackhi_epi64(u2, u6);
+    r[6] = _mm256_unpacklo_epi64(u3, u7);
+    r[7] = _mm256_unpackhi_epi64(u3, u7);
+}
+
+// One odd output of Dct1dSse2 for both halves.
+template <int kShift>
+JPEG_AVX2 __m256i Odd256(const __m256i ab[4], int16_t c4, int16_t c5, int16_t c6, int16_t c7) {
+    const __m256i ka = Pair256(c4, c5), kb = Pair256(c6, c7);
+    return DescalePack256<kShift>(
+        _mm256_add_epi32(_mm256_madd_epi16(ab[0], ka), _mm256_madd_epi16(ab[2], kb)),
+        _mm256_add_epi32(_mm256_madd_epi16(ab[1], ka), _mm256_madd_epi16(ab[3], kb)));
+}
+
+template <bool kFirstPass>
+JPEG_AVX2 void Dct1dAvx2(__m256i d[8]) {
+    constexpr int kShift = kFirstPass ? kConstBits - kPass1Bits : kConstBits + kPass1Bits;
+    const __m256i tmp0 = _mm256_add_epi16(d[0], d[7]), tmp7 = _mm256_sub_epi16(d[0], d[7]);
+    const __m256i tmp1 = _mm256_add_epi16(d[1], d[6]), tmp6 = _mm256_sub_epi16(d[1], d[6]);
+    const __m256i tmp2 = _mm256_add_epi16(d[2], d[5]), tmp5 = _mm256_sub_epi16(d[2], d[5]);
+    const __m256i tmp3 = _mm256_add_epi16(d[3], d[4]), tmp4 = _mm256_sub_epi16(d[3], d[4]);
+    const __m256i tmp10 = _mm256_add_epi16(tmp0, tmp3), tmp13 = _mm256_sub_epi16(tmp0, tmp3);
+    const __m256i tmp11 = _mm256_add_epi16(tmp1, tmp2), tmp12 = _mm256_sub_epi16(tmp1, tmp2);
+    if (kFirstPass) {
+        d[0] = _mm256_slli_epi16(_mm256_add_epi16(tmp10, tmp11), kPass1Bits);
+        d[4] = _mm256_slli_epi16(_mm256_sub_epi16(tmp10, tmp11), kPass1Bits);
+    } else {
+        const __m256i round = _mm256_set1_epi16(1 << (kPass1Bits - 1));
+        d[0] =
+            _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(tmp10, tmp11), round), kPass1Bits);
+        d[4] =
+            _mm256_srai_epi16(_mm256_add_epi16(_mm256_sub_epi16(tmp10, tmp11), round), kPass1Bits);
+    }
+    const __m256i e0 = _mm256_unpacklo_epi16(tmp13, tmp12);
+    const __m256i e1 = _mm256_unpackhi_epi16(tmp13, tmp12);
+    const __m256i k2 = Pair256(kFix0541 + kFix0765, kFix0541);
+    const __m256i k6 = Pair256(kFix0541, kFix0541 - kFix1847);
+    d[2] = DescalePack256<kShift>(_mm256_madd_epi16(e0, k2), _mm256_madd_epi16(e1, k2));
+    d[6] = DescalePack256<kShift>(_mm256_madd_epi16(e0, k6), _mm256_madd_epi16(e1, k6));
+
+    const __m256i ab[4] = {_mm256_unpacklo_epi16(tmp4, tmp5), _mm256_unpackhi_epi16(tmp4, tmp5),
+                           _mm256_unpacklo_epi16(tmp6, tmp7), _mm256_unpackhi_epi16(tmp6, tmp7)};
+    constexpr int16_t k1175 = kFix1175;
+    constexpr int16_t k0899 = kFix0899, k2562 = kFix2562;
+    constexpr int16_t k1961 = kFix1961, k0390 = kFix0390;
+    d[7] =
+        Odd256<kShift>(ab, kFix0298 - k0899 - k1961 + k1175, k1175, k1175 - k1961, k1175 - k0899);
+    d[5] =
+        Odd256<kShift>(ab, k1175, kFix2053 - k2562 - k0390 + k1175, k1175 - k2562, k1175 - k0390);
+    d[3] =
+        Odd256<kShift>(ab, k1175 - k1961, k1175 - k2562, kFix3072 - k2562 - k1961 + k1175, k1175);
+    d[1] =
+        Odd256<kShift>(ab, k1175 - k0899, k1175 - k0390, k1175, kFix1501 - k0899 - k0390 + k1175);
+}
+
+__attribute__((target("avx2"))) void ForwardDctPairAvx2(const uint8_t* const* rowsA, size_t xA,
+                                                        const uint8_t* const* rowsB, size_t xB,
+                                                        const JpegQuantTable& q, int16_t* outA,
+                                                        int16_t* outB, uint64_t masks[2]) {
+    const __m256i center = _mm256_set1_epi16(128);
+    __m256i d[8];
+    for (int r = 0; r < 8; ++r) {
+        const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rowsA[r] + xA));
+        const __m128i b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(rowsB[r] + xB));
+        d[r] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi64(a, b)), center);
+    }
+    Transpose16x2(d);  // lanes: rows
+    Dct1dAvx2<true>(d);
+    Transpose16x2(d);  // lanes: columns
+    Dct1dAvx2<false>(d);
+    const __m256i zero = _mm256_setzero_si256();
+    uint64_t zeroA = 0, zeroB = 0;
+    __m256i prevZero = zero;
+    for (int v = 0; v < 8; ++v) {
+        const __m256i c = d[v];
+        const __m256i sign = _mm256_srai_epi16(c, 15);
+        const __m256i a = _mm256_sub_epi16(_mm256_xor_si256(c, sign), sign);
+        const __m256i bias = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(q.bias16 + 8 * v)));
+        const __m256i mul = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(q.mul16 + 8 * v)));
+        const __m256i sc = _mm256_broadcastsi128_si256(
+            _mm_load_si128(reinterpret_cast<const __m128i*>(q.scale16 + 8 * v)));
+        __m256i n = _mm256_slli_epi16(_mm256_srli_epi16(_mm256_add_epi16(a, bias), 3), 5);
+        n = _mm256_mulhi_epu16(_mm256_mulhi_epu16(n, mul), sc);
+        const __m256i o = _mm256_sub_epi16(_mm256_xor_si256(n, sign), sign);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(outA + 8 * v), _mm256_castsi256_si128(o));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(outB + 8 * v), _mm256_extracti128_si256(o, 1));
+        const __m256i isZero = _mm256_cmpeq_epi16(n, zero);
+        if (v & 1) {
+            const uint32_t bits =
+                static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_packs_epi16(prevZero, isZero)));
+            zeroA |= static_cast<uint64_t>(bits & 0xFFFF) << (8 * (v - 1));
+            zeroB |= static_cast<uint64_t>(bits >> 16) << (8 * (v - 1));
+        }
+        prevZero = isZero;
+    }
+    masks[0] = ~zeroA;
+    masks[1] = ~zeroB;
+}
+
+#undef JPEG_AVX2
+#endif
+
+const JpegKernels kSse2 = {"sse2", &ForwardDctSse2, &ForwardDctPairOfSingles<ForwardDctSse2>,
+                           &InverseDctSse2, &AcMaskSse2};
+#if defined(ORBIVUE_JPEG_AVX2_KERNELS)
+const JpegKernels kAvx2 = {"avx2", &ForwardDctSse2, &ForwardDctPairAvx2, &InverseDctAvx2,
+                           &AcMaskSse2};
 #endif
 
 #endif  // ORBIVUE_JPEG_X86_KERNELS
@@ -530,6 +696,14 @@ void JpegPrepareQuantTable(JpegQuantTable* t) {
         t->mul16[i] = static_cast<uint16_t>(((1u << shift) + q - 1) / q);
         t->scale16[i] = static_cast<uint16_t>(1u << (16 - second));
     }
+}
+
+uint8_t JpegIdctDcValue(int16_t dc, uint16_t quant) {
+    // Both passes of Idct1d with one input: (in << 13) + bias, shifted down.
+    const uint32_t in = static_cast<uint32_t>(int32_t{dc} * int32_t{quant});
+    const int32_t col = static_cast<int32_t>((in << kConstBits) + kIdctBias1) >> kIdctShift1;
+    const uint32_t row = (static_cast<uint32_t>(col) << kConstBits) + kIdctBias2;
+    return Clamp255(static_cast<int32_t>(row) >> kIdctShift2);
 }
 
 const JpegKernels& JpegPlainKernels() {

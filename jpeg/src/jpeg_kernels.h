@@ -27,9 +27,17 @@ struct JpegQuantTable {
 void JpegPrepareQuantTable(JpegQuantTable* t);
 
 // Accurate integer forward DCT of the 8x8 samples at rows[0..7] + x, then
-// quantisation by q (rounding half away from zero); natural order.
-using JpegForwardDctFn = void (*)(const uint8_t* const* rows, size_t x, const JpegQuantTable& q,
-                                  int16_t* out);
+// quantisation by q (rounding half away from zero); natural order. Returns
+// the block's nonzero mask: bit n set when out[n] is not zero.
+using JpegForwardDctFn = uint64_t (*)(const uint8_t* const* rows, size_t x, const JpegQuantTable& q,
+                                      int16_t* out);
+// The forward DCT and quantisation of two blocks, A at rowsA[0..7] + xA and B
+// at rowsB[0..7] + xB, with the same table; masks receives both blocks'
+// nonzero masks. The same results as two calls of JpegForwardDctFn.
+using JpegForwardDctPairFn = void (*)(const uint8_t* const* rowsA, size_t xA,
+                                      const uint8_t* const* rowsB, size_t xB,
+                                      const JpegQuantTable& q, int16_t* outA, int16_t* outB,
+                                      uint64_t masks[2]);
 // Accurate integer inverse DCT of one block: coefficients in natural order,
 // dequantised by quant (natural order), 8x8 samples written at out. Any
 // coefficients at all are safe (the arithmetic wraps).
@@ -41,9 +49,14 @@ using JpegAcMaskFn = uint64_t (*)(const int16_t* zz);
 struct JpegKernels {
     const char* name;  // "plain", "sse2", "avx2"
     JpegForwardDctFn forwardDct;
+    JpegForwardDctPairFn forwardDctPair;
     JpegInverseDctFn inverseDct;
     JpegAcMaskFn acMask;
 };
+
+// The sample value of every pixel of a block whose only coefficient is dc:
+// what each inverse DCT kernel gives for it, wrapping arithmetic included.
+uint8_t JpegIdctDcValue(int16_t dc, uint16_t quant);
 
 // The plain reference kernels.
 const JpegKernels& JpegPlainKernels();

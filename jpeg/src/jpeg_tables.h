@@ -12,6 +12,40 @@ inline constexpr uint8_t kJpegZigzag[64] = {
     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
 
+// For each nibble of a natural-order nonzero mask, the AC mask bits (bit k-1
+// for zigzag index k) of its four coefficients.
+struct JpegZigzagMaskTable {
+    uint64_t bits[16][16];
+};
+
+constexpr JpegZigzagMaskTable JpegMakeZigzagMaskTable() {
+    JpegZigzagMaskTable t{};
+    int zigzagOf[64] = {};
+    for (int k = 0; k < 64; ++k) zigzagOf[kJpegZigzag[k]] = k;
+    for (int g = 0; g < 16; ++g) {
+        for (int v = 0; v < 16; ++v) {
+            uint64_t m = 0;
+            for (int b = 0; b < 4; ++b) {
+                const int k = zigzagOf[4 * g + b];
+                if (((v >> b) & 1) != 0 && k > 0) m |= uint64_t{1} << (k - 1);
+            }
+            t.bits[g][v] = m;
+        }
+    }
+    return t;
+}
+
+inline constexpr JpegZigzagMaskTable kJpegZigzagMask = JpegMakeZigzagMaskTable();
+
+// A natural-order nonzero mask (bit n for coefficient n) as an AC mask in
+// zigzag order: bit k-1 for the coefficient at zigzag index k, k = 1..63.
+inline uint64_t JpegZigzagAcMask(uint64_t naturalMask) {
+    uint64_t m = 0;
+#pragma GCC unroll 16
+    for (int g = 0; g < 16; ++g) m |= kJpegZigzagMask.bits[g][(naturalMask >> (4 * g)) & 15];
+    return m;
+}
+
 // Marker codes (the byte after 0xFF).
 enum JpegMarker : uint8_t {
     kJpegSof0 = 0xC0,
