@@ -383,98 +383,116 @@ std::vector<std::pair<int, int>> MirrorUnits(const DualUprightRows& rows, int co
 
 // Rotations 0 and 180: the first lens fills the middle, the second lens the
 // left and right quarters, blended across bands centred on the two seams.
-void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
-    const int ho = out->h, wo = out->w, fw = t.cols;
-    const int band = std::max(0, std::min(fw - ho, 48));
-    const int h = band / 2;
-    const int s1 = ho / 2, s2 = 3 * ho / 2;
+class UprightResampler {
+  public:
+    UprightResampler(const Planes& src, int fw, Planes* out) : m_src(src), m_out(out) {
+        const int ho = out->h, wo = out->w;
+        const int h = std::max(0, std::min(fw - ho, 48)) / 2;
+        const int s1 = ho / 2, s2 = 3 * ho / 2;
+        const int off1 = fw / 2 - ho, off2l = fw / 2, off2r = fw / 2 - 2 * ho;
+        const Span spans[5] = {
+            {0, s1 - h, 1, off2l, -1, 0, 0, 0},     {s1 - h, s1 + h, 1, off2l, 0, off1, 0, 0},
+            {s1 + h, s2 - h, 0, off1, -1, 0, 0, 0}, {s2 - h, s2 + h, 0, off1, 1, off2r, 0, 0},
+            {s2 + h, wo, 1, off2r, -1, 0, 0, 0},
+        };
+        // Ramp weights across a band: position b, and the even position for chroma.
+        m_ramp.resize(static_cast<size_t>(std::max(2 * h, 1)));
+        for (int b = 0; b < 2 * h; ++b) m_ramp[b] = b * 255 / (2 * h);
+        // Only the output columns whose map columns exist for every lens read;
+        // whether the spans then write every column of a row, else each row
+        // is cleared first.
+        int covered = 0, reach = 0;
+        for (Span sp : spans) {
+            sp.lo = std::max(sp.c0, -sp.offA);
+            sp.hi = std::min(sp.c1, fw - sp.offA);
+            if (sp.lensB >= 0) {
+                sp.lo = std::max(sp.lo, -sp.offB);
+                sp.hi = std::min(sp.hi, fw - sp.offB);
+            }
+            if (sp.lo >= sp.hi) continue;
+            m_whole = m_whole && sp.lo == reach;
+            reach = sp.hi;
+            covered += sp.hi - sp.lo;
+            m_spans[m_count++] = sp;
+        }
+        m_whole = m_whole && covered == wo && reach == wo;
+    }
+
+    // Output row i from the table rows of both lenses.
+    void Row(int i, const DualEntry* lens0, const DualEntry* lens1) const {
+        const Planes& src = m_src;
+        Planes* out = m_out;
+        if (!m_whole) ClearRow(out, i);
+        uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
+        const bool chromaRow = (i & 1) == 0;
+        uint8_t* cbRow = out->cb + static_cast<size_t>(i / 2) * out->CStride();
+        uint8_t* crRow = out->cr + static_cast<size_t>(i / 2) * out->CStride();
+        for (int k = 0; k < m_count; ++k) {
+            const Span& sp = m_spans[k];
+            const int c0 = sp.lo, c1 = sp.hi;
+            const DualEntry* rowA = (sp.lensA == 0 ? lens0 : lens1) + sp.offA;
+            if (sp.lensB < 0) {
+                for (int c = c0; c < c1; ++c)
+                    yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
+                if (chromaRow) {
+                    for (int c = c0 + (c0 & 1); c < c1; c += 2) {
+                        const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
+                        cbRow[c / 2] = src.cb[sa];
+                        crRow[c / 2] = src.cr[sa];
+                    }
+                }
+                continue;
+            }
+            const DualEntry* rowB = (sp.lensB == 0 ? lens0 : lens1) + sp.offB;
+            for (int c = c0; c < c1; ++c) {
+                const int w1 = m_ramp[c - sp.c0];
+                const int luma = DualLuma(src, rowA[c]) * (255 - w1) + DualLuma(src, rowB[c]) * w1;
+                yRow[c] = static_cast<uint8_t>((luma + 128) >> 8);
+            }
+            if (chromaRow) {
+                for (int c = c0 + (c0 & 1); c < c1; c += 2) {
+                    const int b = c - sp.c0;
+                    const int w1 = m_ramp[b - (b & 1)];
+                    const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
+                    const size_t sb = src.ChromaAt(rowB[c].x, rowB[c].y);
+                    cbRow[c / 2] = static_cast<uint8_t>(
+                        (src.cb[sa] * (255 - w1) + src.cb[sb] * w1 + 128) >> 8);
+                    crRow[c / 2] = static_cast<uint8_t>(
+                        (src.cr[sa] * (255 - w1) + src.cr[sb] * w1 + 128) >> 8);
+                }
+            }
+        }
+    }
+
+    // The rows written by Row: an odd last row stays clear.
+    int Rows() const { return m_out->h / 2 * 2; }
+    void ClearTail() const {
+        for (int i = Rows(); i < m_out->h; ++i) ClearRow(m_out, i);
+    }
+
+  private:
     // Five column spans; in each, map column = output column + offset. A blend
     // span reads a second lens too and ramps from the first to the second.
     struct Span {
         int c0, c1;
         int lensA, offA;
         int lensB, offB;  // lensB < 0: no blend
+        int lo, hi;       // the columns written
     };
-    const int off1 = fw / 2 - ho, off2l = fw / 2, off2r = fw / 2 - 2 * ho;
-    const Span spans[5] = {
-        {0, s1 - h, 1, off2l, -1, 0},     {s1 - h, s1 + h, 1, off2l, 0, off1},
-        {s1 + h, s2 - h, 0, off1, -1, 0}, {s2 - h, s2 + h, 0, off1, 1, off2r},
-        {s2 + h, wo, 1, off2r, -1, 0},
-    };
-    // Ramp weights across a band: position b, and the even position for chroma.
-    std::vector<int> ramp(static_cast<size_t>(std::max(2 * h, 1)));
-    for (int b = 0; b < 2 * h; ++b) ramp[b] = b * 255 / (2 * h);
-    // The output columns of a span whose map columns exist for every lens read.
-    auto clip = [fw](const Span& sp, int* c0, int* c1) {
-        *c0 = std::max(sp.c0, -sp.offA);
-        *c1 = std::min(sp.c1, fw - sp.offA);
-        if (sp.lensB >= 0) {
-            *c0 = std::max(*c0, -sp.offB);
-            *c1 = std::min(*c1, fw - sp.offB);
-        }
-        return *c0 < *c1;
-    };
-    // Whether the clipped spans write every column of a row; otherwise each
-    // row is cleared first.
-    int covered = 0, reach = 0;
-    bool whole = true;
-    for (const Span& sp : spans) {
-        int c0, c1;
-        if (!clip(sp, &c0, &c1)) continue;
-        whole = whole && c0 == reach;
-        reach = c1;
-        covered += c1 - c0;
-    }
-    whole = whole && covered == wo && reach == wo;
-    auto resampleRow = [&](int i) {
-        if (!whole) ClearRow(out, i);
-        {
-            uint8_t* yRow = out->y + static_cast<size_t>(i) * out->ys;
-            const bool chromaRow = (i & 1) == 0;
-            uint8_t* cbRow = out->cb + static_cast<size_t>(i / 2) * out->CStride();
-            uint8_t* crRow = out->cr + static_cast<size_t>(i / 2) * out->CStride();
-            for (const Span& sp : spans) {
-                int c0, c1;
-                if (!clip(sp, &c0, &c1)) continue;
-                const DualEntry* rowA = t.At(sp.lensA, i, 0) + sp.offA;
-                if (sp.lensB < 0) {
-                    for (int c = c0; c < c1; ++c)
-                        yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
-                    if (chromaRow) {
-                        for (int c = c0 + (c0 & 1); c < c1; c += 2) {
-                            const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
-                            cbRow[c / 2] = src.cb[sa];
-                            crRow[c / 2] = src.cr[sa];
-                        }
-                    }
-                    continue;
-                }
-                const DualEntry* rowB = t.At(sp.lensB, i, 0) + sp.offB;
-                for (int c = c0; c < c1; ++c) {
-                    const int w1 = ramp[c - sp.c0];
-                    const int luma =
-                        DualLuma(src, rowA[c]) * (255 - w1) + DualLuma(src, rowB[c]) * w1;
-                    yRow[c] = static_cast<uint8_t>((luma + 128) >> 8);
-                }
-                if (chromaRow) {
-                    for (int c = c0 + (c0 & 1); c < c1; c += 2) {
-                        const int b = c - sp.c0;
-                        const int w1 = ramp[b - (b & 1)];
-                        const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
-                        const size_t sb = src.ChromaAt(rowB[c].x, rowB[c].y);
-                        cbRow[c / 2] = static_cast<uint8_t>(
-                            (src.cb[sa] * (255 - w1) + src.cb[sb] * w1 + 128) >> 8);
-                        crRow[c / 2] = static_cast<uint8_t>(
-                            (src.cr[sa] * (255 - w1) + src.cr[sb] * w1 + 128) >> 8);
-                    }
-                }
-            }
-        }
-    };
-    const int count = ho / 2 * 2;  // an odd last row stays clear
-    for (int i = count; i < ho; ++i) ClearRow(out, i);
-    ParallelRanges(count, [&](int first, int last) {
-        for (int i = first; i < last; ++i) resampleRow(i);
+    const Planes& m_src;
+    Planes* m_out;
+    std::vector<int> m_ramp;
+    Span m_spans[5];
+    int m_count = 0;
+    bool m_whole = true;
+};
+
+// Rotations 0 and 180 from built tables.
+void ResampleDualUpright(const Planes& src, const DualTables& t, Planes* out) {
+    const UprightResampler resampler(src, t.cols, out);
+    resampler.ClearTail();
+    ParallelRanges(resampler.Rows(), [&](int first, int last) {
+        for (int i = first; i < last; ++i) resampler.Row(i, t.At(0, i, 0), t.At(1, i, 0));
     });
 }
 // Rotations 90 and 270: one lens fills the upper rows, the other the lower,
@@ -752,8 +770,11 @@ class TableFiller {
     void Work() {
         RemapTables* t = m_t;
         for (;;) {
+            // A unit once claimed is always made, so the units before Done()
+            // are complete when every Work has returned.
+            if (m_stop.load()) return;
             const int u = m_next.fetch_add(1);
-            if (u >= m_count || m_stop.load()) return;
+            if (u >= m_count) return;
             if (t->singleRows) {
                 t->singleRows->Make(u, &t->single[static_cast<size_t>(u) * t->wo * 2]);
                 continue;
@@ -774,6 +795,8 @@ class TableFiller {
     }
 
     void Stop() { m_stop.store(true); }
+    int Done() const { return std::min(m_next.load(), m_count); }
+    const std::vector<std::pair<int, int>>& Units() const { return m_units; }
     // Marks the tables complete; call once every Work has returned.
     void Finish() { m_t->built = !m_stop.load(); }
 
@@ -983,15 +1006,18 @@ int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* phot
     Block source;
     Planes src;
     int decoded = kStitchOk;
+    // Upright dual-lens rows not made by the time the picture is in are made
+    // where they are resampled, without a trip through the table.
+    const bool rowsAtResample = tables.upright != nullptr;
     OnEveryThread([&](int slice) {
         if (slice == 0) {
             decoded = DecodePhoto(dec, &source, &src);
-            if (decoded != kStitchOk) filler.Stop();
+            if (decoded != kStitchOk || rowsAtResample) filler.Stop();
+            if (rowsAtResample) return;
         }
         filler.Work();
     });
     if (decoded != kStitchOk) return decoded;
-    filler.Finish();
 
     // w x w/2: odd for a single-lens picture whose width is 2 mod 4.
     Planes& out = photo->out;
@@ -1000,7 +1026,39 @@ int StitchToPlanes(platform::ByteSource& file, int rotation, StitchedPhoto* phot
     const size_t ny = static_cast<size_t>(out.w) * out.h;
     if (!photo->block.Allocate(ny + 2 * out.CSize())) return kStitchNoMemory;
     out = PlanesOf(photo->block.p, out.w, out.h);
-    ApplyRemap(tables, src, &out);
+    if (!rowsAtResample) {
+        filler.Finish();
+        ApplyRemap(tables, src, &out);
+        return kStitchOk;
+    }
+    const DualTables& t = tables.dual;
+    const UprightResampler resampler(src, t.cols, &out);
+    resampler.ClearTail();
+    const std::vector<std::pair<int, int>>& units = filler.Units();
+    const int done = filler.Done();
+    std::atomic<int> next{0};  // the next unit to resample
+    OnEveryThread([&](int) {
+        std::vector<DualEntry> buffer(static_cast<size_t>(t.cols) * 4);
+        DualEntry* b[4];
+        for (int k = 0; k < 4; ++k) b[k] = buffer.data() + static_cast<size_t>(t.cols) * k;
+        for (;;) {
+            const int u = next.fetch_add(1);
+            if (u >= static_cast<int>(units.size())) return;
+            const int row = units[u].first, mirror = units[u].second;
+            const DualEntry* rows[4];
+            if (u < done) {
+                rows[0] = t.At(0, row, 0);
+                rows[1] = t.At(1, row, 0);
+                rows[2] = mirror >= 0 ? t.At(0, mirror, 0) : nullptr;
+                rows[3] = mirror >= 0 ? t.At(1, mirror, 0) : nullptr;
+            } else {
+                tables.upright->Make(row, b[0], b[1], mirror >= 0 ? b[2] : nullptr, b[3]);
+                std::copy(b, b + 4, rows);
+            }
+            if (row < resampler.Rows()) resampler.Row(row, rows[0], rows[1]);
+            if (mirror >= 0 && mirror < resampler.Rows()) resampler.Row(mirror, rows[2], rows[3]);
+        }
+    });
     return kStitchOk;
 }
 
