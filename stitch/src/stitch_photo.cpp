@@ -121,8 +121,21 @@ struct LargeArray {
     T* get() const { return p; }
 };
 
+// Tables are touched row by row, often only in part (a photo's), so they
+// take ordinary pages; only whole pictures take huge ones.
+template <typename T>
+struct TableArray {
+    std::unique_ptr<T[]> p;
+    bool Allocate(size_t n) {
+        p.reset(new (std::nothrow) T[n]);
+        return p != nullptr;
+    }
+    T& operator[](size_t i) const { return p[i]; }
+    T* get() const { return p.get(); }
+};
+
 struct DualTables {
-    LargeArray<DualEntry> lens[2];  // filled by the builder, not cleared first
+    TableArray<DualEntry> lens[2];  // filled by the builder, not cleared first
     int rows = 0, cols = 0;
     const DualEntry* At(int l, int r, int c) const {
         return &lens[l][static_cast<size_t>(r) * cols + c];
@@ -740,7 +753,7 @@ struct RemapTables {
     std::unique_ptr<SingleRows> singleRows;
     bool built = false;  // the tables below are filled
     DualTables dual;
-    LargeArray<int32_t> single;
+    TableArray<int32_t> single;
 };
 
 // Fills the whole tables from the row makers. Units of rows (an upright row
