@@ -18,6 +18,7 @@
 #include "jpeg/jpeg.h"
 #include "platform/bytes.h"
 #include "platform/file.h"
+#include "platform/worker_pool.h"
 #include "support/command.h"
 #include "support/files.h"
 #include "support/libjpeg.h"
@@ -511,6 +512,69 @@ TEST(JpegEncode, NoisePicturesRoundTripThroughLibjpegTurbo) {
                                  static_cast<size_t>(w), w, h),
                   30.0);
     }
+}
+
+// The parallel coder: every MCU row a restart interval. libjpeg-turbo reads
+// exactly the samples the serial coder's file gives (the coefficients are the
+// same), the markers are where they belong, and a failing sink is reported.
+TEST(JpegEncode, ParallelRowsDecodeToTheSerialPicture) {
+    std::mt19937 rng(31);
+    for (const auto& size :
+         {std::pair<int, int>{16, 16}, {40, 20}, {37, 47}, {300, 200}, {1000, 33}}) {
+        const int w = size.first, h = size.second, cw = (w + 1) / 2, ch = (h + 1) / 2;
+        Bytes y(static_cast<size_t>(w) * h), cb(static_cast<size_t>(cw) * ch), cr(cb.size());
+        for (auto* p : {&y, &cb, &cr})
+            for (auto& v : *p) v = static_cast<uint8_t>(rng() % 3 ? (rng() & 255) : 255);
+        Bytes coded[2];
+        for (int parallel = 0; parallel < 2; ++parallel) {
+            platform::MemorySink sink;
+            JpegEncoder enc;
+            ASSERT_EQ(enc.Open(sink, w, h, DefaultJpegAllocator()), kJpegOk);
+            enc.SetQuality(97);
+            enc.SetParallel(parallel == 1);
+            ASSERT_EQ(enc.Encode(y.data(), static_cast<size_t>(w), cb.data(), cr.data(),
+                                 static_cast<size_t>(cw)),
+                      kJpegOk);
+            ASSERT_EQ(enc.Finish(), kJpegOk);
+            coded[parallel].assign(sink.data(), sink.data() + sink.size());
+        }
+        testutil::RawPlanes serial, parallel;
+        ASSERT_TRUE(testutil::DecodeTurboRaw(coded[0], &serial)) << w << "x" << h;
+        ASSERT_TRUE(testutil::DecodeTurboRaw(coded[1], &parallel)) << w << "x" << h;
+        for (int c = 0; c < 3; ++c) EXPECT_TRUE(serial.p[c] == parallel.p[c]) << w << "x" << h;
+        // Restart markers: none serially; one after every MCU row but the last,
+        // numbered 0..7 in turn, when there are rows for two threads.
+        const int mcuRows = (h + 15) / 16;
+        std::vector<int> markers;
+        bool dri = false;
+        for (size_t i = 0; i + 1 < coded[1].size(); ++i) {
+            if (coded[1][i] != 0xFF) continue;
+            if (coded[1][i + 1] == 0xDD) dri = true;
+            if (coded[1][i + 1] >= 0xD0 && coded[1][i + 1] <= 0xD7)
+                markers.push_back(coded[1][i + 1] - 0xD0);
+        }
+        const bool split = mcuRows >= 2 && platform::WorkerPool::Shared().Threads() > 0;
+        EXPECT_EQ(dri, split);
+        ASSERT_EQ(static_cast<int>(markers.size()), split ? mcuRows - 1 : 0);
+        for (size_t k = 0; k < markers.size(); ++k) EXPECT_EQ(markers[k], static_cast<int>(k % 8));
+        // Our own decoder reads both the same way too.
+        Picture ours[2] = {Picture(0, 0), Picture(0, 0)};
+        for (int k = 0; k < 2; ++k) {
+            const std::string path = testing::TempDir() + "/parallel.jpg";
+            testutil::WriteBytes(path, coded[k]);
+            ASSERT_TRUE(testutil::DecodeFile(path, &ours[k]));
+        }
+        EXPECT_TRUE(ours[0].y == ours[1].y && ours[0].cb == ours[1].cb && ours[0].cr == ours[1].cr);
+    }
+    // A sink that fails part way through the joined rows.
+    const Picture p = Synthetic(300, 200);
+    FailingSink sink(1500);
+    JpegEncoder enc;
+    ASSERT_EQ(enc.Open(sink, p.w, p.h, DefaultJpegAllocator()), kJpegOk);
+    enc.SetParallel(true);
+    EXPECT_EQ(enc.Encode(p.y.data(), static_cast<size_t>(p.w), p.cb.data(), p.cr.data(),
+                         static_cast<size_t>((p.w + 1) / 2)),
+              kJpegWriteFailed);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "jpeg/jpeg.h"
 #include "jpeg_kernels.h"
 #include "jpeg_tables.h"
+#include "platform/worker_pool.h"
 
 namespace {
 
@@ -284,21 +285,38 @@ struct JpegEncoder::State {
     bool Flush();
     bool Put(const void* p, size_t n);
     void PutMarkerLength(uint8_t marker, size_t length);
-    void WriteHeaders();
+    void WriteHeaders(int restartInterval);  // 0: none
+    bool parallel = false;
+
     // Transform, quantisation and entropy coding of the blocks at rowsA[0..7] + xA
-    // and rowsB[0..7] + xB, in that order.
-    void EncodeBlockPair(JpegForwardDctPairFn fdct, const uint8_t* const* rowsA, size_t xA,
-                         const uint8_t* const* rowsB, size_t xB, int* lastDcA, int* lastDcB,
-                         int table) {
+    // and rowsB[0..7] + xB, in that order, into o; returns the new end.
+    uint8_t* EncodeBlockPair(JpegForwardDctPairFn fdct, const uint8_t* const* rowsA, size_t xA,
+                             const uint8_t* const* rowsB, size_t xB, int* lastDcA, int* lastDcB,
+                             int table, BitState* bs, uint8_t* o) const {
         alignas(16) int16_t a[64];
         alignas(16) int16_t b[64];
         uint64_t masks[2];
         fdct(rowsA, xA, rowsB, xB, quant[table], a, b, masks);
-        uint8_t* o = out + used;
-        o = EncodeBlockFast(a, JpegZigzagAcMask(masks[0]), lastDcA, dc[table], ac[table], &bits, o);
-        o = EncodeBlockFast(b, JpegZigzagAcMask(masks[1]), lastDcB, dc[table], ac[table], &bits, o);
-        used = static_cast<size_t>(o - out);
+        o = EncodeBlockFast(a, JpegZigzagAcMask(masks[0]), lastDcA, dc[table], ac[table], bs, o);
+        return EncodeBlockFast(b, JpegZigzagAcMask(masks[1]), lastDcB, dc[table], ac[table], bs, o);
     }
+
+    // The planes being coded.
+    struct Picture {
+        const uint8_t* y;
+        size_t yStride;
+        const uint8_t* cb;
+        const uint8_t* cr;
+        size_t cStride;
+    };
+    // Codes the MCU row whose luma rows start at my into o, calling
+    // room(o) before each MCU (it may hand back a new end after a flush);
+    // pad holds the edge-expanded rows when the planes end inside the last
+    // MCU. Returns the new end, or null when room failed.
+    int EncodeParallel(const Picture& pic, platform::WorkerPool& pool);
+    template <typename Room>
+    uint8_t* EncodeMcuRow(const Picture& p, int my, uint8_t* padRows, int lastDc[3], BitState* bs,
+                          uint8_t* o, const Room& room) const;
 };
 
 bool JpegEncoder::State::Flush() {
@@ -329,7 +347,7 @@ void JpegEncoder::State::PutMarkerLength(uint8_t marker, size_t length) {
     Put(h, 4);
 }
 
-void JpegEncoder::State::WriteHeaders() {
+void JpegEncoder::State::WriteHeaders(int restartInterval) {
     const uint8_t soi[2] = {0xFF, kJpegSoi};
     Put(soi, 2);
     if (exifSize > 0) {
@@ -391,6 +409,12 @@ void JpegEncoder::State::WriteHeaders() {
         Put(d.values, d.count);
     }
 
+    if (restartInterval > 0) {
+        PutMarkerLength(kJpegDri, 4);
+        const uint8_t interval[2] = {static_cast<uint8_t>(restartInterval >> 8),
+                                     static_cast<uint8_t>(restartInterval & 0xFF)};
+        Put(interval, 2);
+    }
     const uint8_t sos[14] = {0xFF, kJpegSos, 0, 12, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0, 63, 0};
     Put(sos, sizeof(sos));
 }
@@ -436,6 +460,64 @@ void JpegEncoder::SetExif(const uint8_t* data, size_t size) {
     m_pState->exifSize = data != nullptr ? size : 0;
 }
 
+template <typename Room>
+uint8_t* JpegEncoder::State::EncodeMcuRow(const Picture& p, int my, uint8_t* padRows, int lastDc[3],
+                                          BitState* bs, uint8_t* o, const Room& room) const {
+    const size_t w = static_cast<size_t>(width);
+    const size_t cw = (w + 1) / 2;
+    const int h = height;
+    const int ch = (h + 1) / 2;
+    const size_t pw = padWidth;
+    const size_t pcw = pw / 2;
+    const size_t mcus = pw / 16;
+    // The right edge needs copies when the planes end inside the last MCU.
+    const bool padY = pw != w;
+    const bool padC = pcw != cw;
+    uint8_t* padY0 = padRows;
+    uint8_t* padCb0 = padRows + 16 * pw;
+    uint8_t* padCr0 = padCb0 + 8 * pcw;
+    const JpegForwardDctPairFn fdct = JpegActiveKernels().forwardDctPair;
+    const uint8_t* yRows[16];
+    const uint8_t* cbRows[8];
+    const uint8_t* crRows[8];
+
+    auto rowOf = [](const uint8_t* plane, size_t stride, int row, int rows, size_t n, bool copy,
+                    uint8_t* padRow, size_t padded) -> const uint8_t* {
+        const uint8_t* src = plane + stride * static_cast<size_t>(row < rows ? row : rows - 1);
+        if (!copy) return src;
+        std::memcpy(padRow, src, n);
+        std::memset(padRow + n, src[n - 1], padded - n);
+        return padRow;
+    };
+
+    for (int r = 0; r < 16; ++r)
+        yRows[r] = rowOf(p.y, p.yStride, my + r, h, w, padY, padY0 + r * pw, pw);
+    for (int r = 0; r < 8; ++r) {
+        cbRows[r] = rowOf(p.cb, p.cStride, my / 2 + r, ch, cw, padC, padCb0 + r * pcw, pcw);
+        crRows[r] = rowOf(p.cr, p.cStride, my / 2 + r, ch, cw, padC, padCr0 + r * pcw, pcw);
+    }
+    for (size_t mx = 0; mx < mcus; ++mx) {
+        o = room(o);
+        if (o == nullptr) return nullptr;
+        // The 32 rows of an MCU row are more streams than the hardware
+        // prefetcher follows: ask for the samples a few MCUs ahead.
+        if ((mx & 3) == 0 && mx + 4 < mcus) {
+            for (int r = 0; r < 16; ++r) __builtin_prefetch(yRows[r] + (mx + 4) * 16);
+            for (int r = 0; r < 8; ++r) {
+                __builtin_prefetch(cbRows[r] + (mx + 4) * 8);
+                __builtin_prefetch(crRows[r] + (mx + 4) * 8);
+            }
+        }
+        // The luma blocks side by side, then Cb with Cr.
+        for (int b = 0; b < 2; ++b) {
+            o = EncodeBlockPair(fdct, yRows + 8 * b, mx * 16, yRows + 8 * b, mx * 16 + 8,
+                                &lastDc[0], &lastDc[0], 0, bs, o);
+        }
+        o = EncodeBlockPair(fdct, cbRows, mx * 8, crRows, mx * 8, &lastDc[1], &lastDc[2], 1, bs, o);
+    }
+    return o;
+}
+
 int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, const uint8_t* cr,
                         size_t cStride) {
     State* st = m_pState;
@@ -445,7 +527,6 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
     const size_t w = static_cast<size_t>(st->width);
     const size_t cw = (w + 1) / 2;
     const int h = st->height;
-    const int ch = (h + 1) / 2;
     if (yStride < w || cStride < cw || st->exifSize > kMaxExifSize) return kJpegBadArgument;
     st->encoded = true;
 
@@ -456,62 +537,94 @@ int JpegEncoder::Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, con
     BuildHuffTable(kDcChromaBits, kDcValues, &st->dc[1]);
     BuildHuffTable(kAcChromaBits, kAcChromaValues, &st->ac[1]);
 
-    st->WriteHeaders();
+    const State::Picture pic{y, yStride, cb, cr, cStride};
+    const int mcuRows = (h + 15) / 16;
+    platform::WorkerPool& pool = platform::WorkerPool::Shared();
+    if (st->parallel && mcuRows >= 2 && pool.Threads() > 0) return st->EncodeParallel(pic, pool);
+
+    st->WriteHeaders(0);
     if (st->failed) return kJpegWriteFailed;
-
-    const size_t pw = st->padWidth;
-    const size_t pcw = pw / 2;
-    const size_t mcus = pw / 16;
-    // The right edge needs copies when the planes end inside the last MCU.
-    const bool padY = pw != w;
-    const bool padC = pcw != cw;
-    uint8_t* padY0 = st->pad;
-    uint8_t* padCb0 = st->pad + 16 * pw;
-    uint8_t* padCr0 = padCb0 + 8 * pcw;
-
-    const JpegForwardDctPairFn fdct = JpegActiveKernels().forwardDctPair;
     int lastDc[3] = {0, 0, 0};
-    const uint8_t* yRows[16];
-    const uint8_t* cbRows[8];
-    const uint8_t* crRows[8];
-
-    auto rowOf = [](const uint8_t* plane, size_t stride, int row, int rows, size_t width, bool pad,
-                    uint8_t* padRow, size_t padWidth) -> const uint8_t* {
-        const uint8_t* src = plane + stride * static_cast<size_t>(row < rows ? row : rows - 1);
-        if (!pad) return src;
-        std::memcpy(padRow, src, width);
-        std::memset(padRow + width, src[width - 1], padWidth - width);
-        return padRow;
+    const auto room = [st](uint8_t* o) -> uint8_t* {
+        st->used = static_cast<size_t>(o - st->out);
+        if (st->used > kOutCapacity - kMcuMaxBytes && !st->Flush()) return nullptr;
+        return st->out + st->used;
     };
-
+    uint8_t* o = st->out + st->used;
     for (int my = 0; my < h; my += 16) {
-        for (int r = 0; r < 16; ++r)
-            yRows[r] = rowOf(y, yStride, my + r, h, w, padY, padY0 + r * pw, pw);
-        for (int r = 0; r < 8; ++r) {
-            cbRows[r] = rowOf(cb, cStride, my / 2 + r, ch, cw, padC, padCb0 + r * pcw, pcw);
-            crRows[r] = rowOf(cr, cStride, my / 2 + r, ch, cw, padC, padCr0 + r * pcw, pcw);
-        }
-        for (size_t mx = 0; mx < mcus; ++mx) {
-            if (st->used > kOutCapacity - kMcuMaxBytes && !st->Flush()) return kJpegWriteFailed;
-            // The 32 rows of an MCU row are more streams than the hardware
-            // prefetcher follows: ask for the samples a few MCUs ahead.
-            if ((mx & 3) == 0 && mx + 4 < mcus) {
-                for (int r = 0; r < 16; ++r) __builtin_prefetch(yRows[r] + (mx + 4) * 16);
-                for (int r = 0; r < 8; ++r) {
-                    __builtin_prefetch(cbRows[r] + (mx + 4) * 8);
-                    __builtin_prefetch(crRows[r] + (mx + 4) * 8);
-                }
-            }
-            // The luma blocks side by side, then Cb with Cr.
-            for (int b = 0; b < 2; ++b) {
-                st->EncodeBlockPair(fdct, yRows + 8 * b, mx * 16, yRows + 8 * b, mx * 16 + 8,
-                                    &lastDc[0], &lastDc[0], 0);
-            }
-            st->EncodeBlockPair(fdct, cbRows, mx * 8, crRows, mx * 8, &lastDc[1], &lastDc[2], 1);
-        }
+        o = st->EncodeMcuRow(pic, my, st->pad, lastDc, &st->bits, o, room);
+        if (o == nullptr) return kJpegWriteFailed;
     }
-    st->used = static_cast<size_t>(FinishBits(&st->bits, st->out + st->used) - st->out);
+    st->used = static_cast<size_t>(FinishBits(&st->bits, o) - st->out);
     return st->Flush() ? kJpegOk : kJpegWriteFailed;
+}
+
+int JpegEncoder::State::EncodeParallel(const Picture& pic, platform::WorkerPool& pool) {
+    // Every MCU row is a restart interval: its predictors start from zero and
+    // its bits end on a byte, so the threads code runs of rows on their own
+    // and their bytes join with a restart marker between rows.
+    const size_t mcus = padWidth / 16;
+    const int mcuRows = (height + 15) / 16;
+    WriteHeaders(static_cast<int>(mcus));
+    if (failed) return kJpegWriteFailed;
+    constexpr int kMaxWays = 9;  // the pool has at most 8 workers
+    int ways = static_cast<int>(pool.Threads()) + 1;
+    if (ways > mcuRows) ways = mcuRows;
+    if (ways > kMaxWays) ways = kMaxWays;
+    const size_t rowBytes = mcus * kMcuMaxBytes + 2;
+    struct Run {
+        int first = 0, last = 0;
+        uint8_t* bytes = nullptr;  // room for every row of the run at its largest
+        uint8_t* pad = nullptr;
+        size_t size = 0;
+    };
+    Run runs[kMaxWays];
+    bool allocated = true;
+    for (int k = 0; k < ways; ++k) {
+        Run& r = runs[k];
+        r.first = static_cast<int>(static_cast<int64_t>(mcuRows) * k / ways);
+        r.last = static_cast<int>(static_cast<int64_t>(mcuRows) * (k + 1) / ways);
+        r.bytes = static_cast<uint8_t*>(
+            alloc.allocate(alloc.opaque, rowBytes * static_cast<size_t>(r.last - r.first)));
+        r.pad = static_cast<uint8_t*>(alloc.allocate(alloc.opaque, padWidth * 32));
+        allocated = allocated && r.bytes != nullptr && r.pad != nullptr;
+    }
+    int rc = kJpegOk;
+    if (!allocated) {
+        rc = kJpegNoMemory;
+    } else {
+        pool.ParallelFor(ways, 2, [&](int first, int last) {
+            for (int k = first; k < last; ++k) {
+                Run& r = runs[k];
+                uint8_t* o = r.bytes;
+                const auto room = [](uint8_t* at) { return at; };
+                for (int row = r.first; row < r.last; ++row) {
+                    int lastDc[3] = {0, 0, 0};
+                    BitState bs;
+                    o = EncodeMcuRow(pic, row * 16, r.pad, lastDc, &bs, o, room);
+                    o = FinishBits(&bs, o);
+                    if (row + 1 < mcuRows) {
+                        *o++ = 0xFF;
+                        *o++ = static_cast<uint8_t>(kJpegRst0 + row % 8);
+                    }
+                }
+                r.size = static_cast<size_t>(o - r.bytes);
+            }
+        });
+        for (int k = 0; k < ways && rc == kJpegOk; ++k) {
+            if (!Put(runs[k].bytes, runs[k].size)) rc = kJpegWriteFailed;
+        }
+        if (rc == kJpegOk && !Flush()) rc = kJpegWriteFailed;
+    }
+    for (int k = 0; k < ways; ++k) {
+        if (runs[k].bytes != nullptr) alloc.release(alloc.opaque, runs[k].bytes);
+        if (runs[k].pad != nullptr) alloc.release(alloc.opaque, runs[k].pad);
+    }
+    return rc;
+}
+
+void JpegEncoder::SetParallel(bool on) {
+    if (m_pState != nullptr) m_pState->parallel = on;
 }
 
 int JpegEncoder::Finish() {

@@ -978,6 +978,7 @@ int EncodePhoto(const Planes& out, int qualityIndex, const JpegExifCarry& carry,
     int r = enc.Open(sink, out.w, out.h, alloc);
     if (r == kJpegOk) {
         enc.SetQuality(JpegQualityForIndex(qualityIndex));
+        enc.SetParallel(true);
         if (carry.size > 0) enc.SetExif(carry.data, carry.size);
         r = enc.Encode(out.y, static_cast<size_t>(out.w), out.cb, out.cr, out.CStride());
     }

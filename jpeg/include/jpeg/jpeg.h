@@ -95,6 +95,10 @@ class JpegEncoder {
     // The carried Exif segment (bytes after "Exif"); written instead of the
     // APP0 JFIF segment when size > 0. The bytes must live until Encode returns.
     void SetExif(const uint8_t* data, size_t size);
+    // Codes the picture on every core: each MCU row becomes a restart
+    // interval, so the output carries restart markers (any decoder reads it
+    // the same). Off by default, where the output has none.
+    void SetParallel(bool on);
     // Writes the headers and the whole picture. Planes: Y of width x height
     // (stride yStride), Cb and Cr of ceil(width/2) x ceil(height/2) (stride cStride).
     int Encode(const uint8_t* y, size_t yStride, const uint8_t* cb, const uint8_t* cr,
