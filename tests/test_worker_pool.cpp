@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <thread>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 
 namespace {
@@ -63,4 +65,32 @@ TEST(WorkerPool, SharedPoolLeavesOneWayForTheCaller) {
     EXPECT_EQ(&pool, &platform::WorkerPool::Shared());
     EXPECT_LT(pool.Threads(), 8u);
     ExpectEachIndexOnce(pool, 333);
+}
+
+// Large blocks: a freed block serves the next request of about its size, a
+// much larger request gets a fresh one, and many threads at once never share
+// a block.
+TEST(WorkerPool, LargeBlocksAreKeptForTheNextPictureOnly) {
+    platform::TrimLarge();
+    const size_t mb = size_t{1} << 20;
+    void* a = platform::AllocateLarge(7 * mb);
+    ASSERT_NE(a, nullptr);
+    static_cast<char*>(a)[7 * mb - 1] = 1;
+    platform::FreeLarge(a, 7 * mb);
+    void* b = platform::AllocateLarge(6 * mb);
+    EXPECT_EQ(b, a);
+    platform::FreeLarge(b, 6 * mb);
+    void* c = platform::AllocateLarge(40 * mb);  // would not fit in the kept one
+    EXPECT_NE(c, a);
+    platform::FreeLarge(c, 40 * mb);
+    platform::WorkerPool pool(3);
+    pool.ParallelFor(32, 1, [&](int first, int last) {
+        for (int i = first; i < last; ++i) {
+            void* p = platform::AllocateLarge(3 * mb);
+            std::memset(p, i, 3 * mb);
+            EXPECT_EQ(static_cast<unsigned char*>(p)[3 * mb - 1], static_cast<unsigned char>(i));
+            platform::FreeLarge(p, 3 * mb);
+        }
+    });
+    platform::TrimLarge();
 }

@@ -108,13 +108,15 @@ std::atomic<int> g_geometry{kStitchGeometryFast};
 template <typename T>
 struct LargeArray {
     T* p = nullptr;
+    size_t bytes = 0;
     LargeArray() = default;
     LargeArray(const LargeArray&) = delete;
     LargeArray& operator=(const LargeArray&) = delete;
-    ~LargeArray() { platform::FreeLarge(p); }
+    ~LargeArray() { platform::FreeLarge(p, bytes); }
     bool Allocate(size_t n) {
-        platform::FreeLarge(p);
-        p = static_cast<T*>(platform::AllocateLarge(n * sizeof(T)));
+        platform::FreeLarge(p, bytes);
+        bytes = n * sizeof(T);
+        p = static_cast<T*>(platform::AllocateLarge(bytes));
         return p != nullptr;
     }
     T& operator[](size_t i) const { return p[i]; }
