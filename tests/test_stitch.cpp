@@ -8,11 +8,13 @@
 #include <cstdlib>
 #include <limits>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "../stitch/src/resample_kernels.h"
 #include "calib/trailer.h"
 #include "jpeg/jpeg.h"
 #include "lens/geometry.h"
@@ -751,5 +753,41 @@ TEST(StitchPhoto, MatchesTheVideoTablesExactly) {
         ASSERT_TRUE(testutil::DecodeFile(ref, &expected));
         EXPECT_TRUE(photo.y == expected.y);
         EXPECT_TRUE(photo.cb == expected.cb && photo.cr == expected.cr);
+    }
+}
+
+// The vectorised luma kernel gives the plain kernel's bytes for any entries:
+// random positions and weights, runs of every length, positions at the
+// plane's last row and column (where it must not read past the plane), a
+// stride wider than the picture.
+TEST(StitchKernels, VectorLumaMatchesPlain) {
+    const LumaRunFn avx2 = Avx2LumaRun();
+    if (avx2 == nullptr) GTEST_SKIP() << "no AVX2 here";
+    std::mt19937 rng(8);
+    for (const auto& size : {std::pair<int, int>{64, 32}, {3, 3}, {1000, 17}}) {
+        const int w = size.first, h = size.second;
+        const size_t stride = static_cast<size_t>(w) + (w % 2 ? 5 : 0);
+        // The plane ends exactly after its last sample, so an over-read shows
+        // under the address sanitizer.
+        std::vector<uint8_t> plane((static_cast<size_t>(h) - 1) * stride + w);
+        for (auto& v : plane) v = static_cast<uint8_t>(rng());
+        const LumaPlane src{plane.data(), stride, w, h};
+        std::vector<DualEntry> e(200);
+        for (size_t k = 0; k < e.size(); ++k) {
+            const int wr = static_cast<int>(rng() % 256), wd = static_cast<int>(rng() % 256);
+            int x = static_cast<int>(rng() % static_cast<unsigned>(w - 1));
+            int y = static_cast<int>(rng() % static_cast<unsigned>(h - 1));
+            if (k % 5 == 0) x = w - 2;  // the last pair of columns
+            if (k % 7 == 0) y = h - 2;  // the last pair of rows
+            e[k] = DualEntry{static_cast<int16_t>(x),        static_cast<uint8_t>(255 - wr),
+                             static_cast<uint8_t>(wr),       static_cast<int16_t>(y),
+                             static_cast<uint8_t>(255 - wd), static_cast<uint8_t>(wd)};
+        }
+        for (int n : {0, 1, 7, 8, 9, 15, 16, 17, 64, 199, 200}) {
+            std::vector<uint8_t> a(static_cast<size_t>(n) + 1, 7), b(a);
+            LumaRunPlain(src, e.data(), n, a.data());
+            avx2(src, e.data(), n, b.data());
+            EXPECT_TRUE(a == b) << w << "x" << h << " n " << n;
+        }
     }
 }

@@ -16,6 +16,7 @@
 #include "platform/bytes.h"
 #include "platform/memory.h"
 #include "platform/worker_pool.h"
+#include "resample_kernels.h"
 #include "stitch/stitch.h"
 
 using namespace platform;
@@ -23,15 +24,6 @@ using namespace platform;
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-// One remap entry of a dual-lens table: integer position and 8-bit weights.
-struct DualEntry {
-    int16_t x;
-    uint8_t wLeft, wRight;
-    int16_t y;
-    uint8_t wUp, wDown;
-};
-static_assert(sizeof(DualEntry) == 8, "remap entries are 8 bytes");
 
 // A planar 4:2:0 picture of even width; the planes point into one block. A
 // single-lens output may have an odd height: its chroma planes have the
@@ -45,8 +37,10 @@ struct Planes {
     size_t CStride() const { return cs; }
     size_t CRows() const { return static_cast<size_t>((h + 1) / 2); }
     size_t CSize() const { return static_cast<size_t>(w / 2) * CRows(); }
+    // Positions are never negative, so the halving is a plain shift.
     size_t ChromaAt(int x, int yy) const {
-        return static_cast<size_t>(yy / 2) * CStride() + static_cast<size_t>(x / 2);
+        return (static_cast<size_t>(static_cast<unsigned>(yy)) >> 1) * CStride() +
+               (static_cast<size_t>(static_cast<unsigned>(x)) >> 1);
     }
 };
 
@@ -447,8 +441,7 @@ class UprightResampler {
             const int c0 = sp.lo, c1 = sp.hi;
             const DualEntry* rowA = (sp.lensA == 0 ? lens0 : lens1) + sp.offA;
             if (sp.lensB < 0) {
-                for (int c = c0; c < c1; ++c)
-                    yRow[c] = static_cast<uint8_t>(DualLuma(src, rowA[c]));
+                m_lumaRun(m_luma, rowA + c0, c1 - c0, yRow + c0);
                 if (chromaRow) {
                     for (int c = c0 + (c0 & 1); c < c1; c += 2) {
                         const size_t sa = src.ChromaAt(rowA[c].x, rowA[c].y);
@@ -496,6 +489,8 @@ class UprightResampler {
     };
     const Planes& m_src;
     Planes* m_out;
+    LumaPlane m_luma{m_src.y, m_src.ys, m_src.w, m_src.h};
+    LumaRunFn m_lumaRun = ActiveLumaRun();
     std::vector<int> m_ramp;
     Span m_spans[5];
     int m_count = 0;
