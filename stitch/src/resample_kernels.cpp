@@ -40,6 +40,15 @@ __attribute__((target("avx2"))) void LumaRunAvx2(const LumaPlane& src, const Dua
     const int* base = reinterpret_cast<const int*>(src.y);
     int k = 0;
     for (; k + 8 <= n; k += 8) {
+        // The source rows a run crosses are rarely in the cache yet (a frame
+        // just decoded): ask for the samples of the entries a few groups ahead.
+        if (k + 40 < n) {
+            const DualEntry& f = e[k + 40];
+            const uint8_t* p =
+                src.y + static_cast<ptrdiff_t>(f.y) * static_cast<ptrdiff_t>(src.stride) + f.x;
+            __builtin_prefetch(p);
+            __builtin_prefetch(p + src.stride);
+        }
         const __m256 a =
             _mm256_castsi256_ps(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(e + k)));
         const __m256 b =
