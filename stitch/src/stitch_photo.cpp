@@ -5,10 +5,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <vector>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
 
 #include "calib/trailer.h"
 #include "jpeg/jpeg.h"
@@ -137,6 +142,41 @@ struct DualTables {
         return &lens[l][static_cast<size_t>(r) * cols + c];
     }
 };
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define STITCH_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// Limit in four lanes: the upper bound first, then anything not at least 0
+// (NaN) to 0.
+STITCH_AVX2 __m256d LimitAvx2(__m256d upper, __m256d x) {
+    x = _mm256_blendv_pd(x, upper, _mm256_cmp_pd(x, upper, _CMP_GE_OQ));
+    const __m256d zero = _mm256_setzero_pd();
+    return _mm256_blendv_pd(zero, x, _mm256_cmp_pd(x, zero, _CMP_GE_OQ));
+}
+
+// MakeEntry with rounded weights in four lanes: each entry's eight bytes as
+// the dwords lo (x and the horizontal weights) and hi (y and the vertical ones).
+STITCH_AVX2 void EntriesAvx2(__m256d x, __m256d y, __m128i* lo, __m128i* hi) {
+    const __m128i ix = _mm256_cvttpd_epi32(x);
+    const __m128i iy = _mm256_cvttpd_epi32(y);
+    const __m256d k255 = _mm256_set1_pd(255.0);
+    const __m256d half = _mm256_set1_pd(0.5);
+    const __m128i max = _mm_set1_epi32(255);
+    const __m128i fx = _mm_min_epi32(
+        max, _mm256_cvttpd_epi32(_mm256_add_pd(
+                 _mm256_mul_pd(_mm256_sub_pd(x, _mm256_cvtepi32_pd(ix)), k255), half)));
+    const __m128i fy = _mm_min_epi32(
+        max, _mm256_cvttpd_epi32(_mm256_add_pd(
+                 _mm256_mul_pd(_mm256_sub_pd(y, _mm256_cvtepi32_pd(iy)), k255), half)));
+    const __m128i low16 = _mm_set1_epi32(0xFFFF);
+    *lo = _mm_or_si128(
+        _mm_and_si128(ix, low16),
+        _mm_or_si128(_mm_slli_epi32(_mm_sub_epi32(max, fx), 16), _mm_slli_epi32(fx, 24)));
+    *hi = _mm_or_si128(
+        _mm_and_si128(iy, low16),
+        _mm_or_si128(_mm_slli_epi32(_mm_sub_epi32(max, fy), 16), _mm_slli_epi32(fy, 24)));
+}
+#endif
 
 // Rotations 0 and 180: each lens's map area is ho rows by fw columns; both
 // lenses see (lambda, beta) of their own map the same way. Makes the table
@@ -277,9 +317,17 @@ class DualUprightRows {
             FastDirectionToLens(m_cosL[j], m_sinL[j], cosB, sinB, &d);
             const double h = LensImageHeight(d.theta, *m_g.model, 1.0);
             const double t = d.theta, c = d.cosPhi, sn = d.sinPhi;
-            Emit(t, d.phi, c, sn, h, j, cosB, sinB, &lens0[j], &lens1[j]);
             const int jm = fw - j;  // lambda turned to -lambda
             const bool pair = jm < fw && jm != j;
+            if (pair && mirror0 != nullptr && m_four != nullptr) {
+                // The four mirrored directions in vector lanes; false when one
+                // of them needs the exact azimuth.
+                const double phis[4] = {d.phi, Wrap(kPi - d.phi), Wrap(-d.phi), Wrap(d.phi - kPi)};
+                DualEntry* const at[8] = {&lens0[j],   &lens1[j],   &lens0[jm],   &lens1[jm],
+                                          &mirror0[j], &mirror1[j], &mirror0[jm], &mirror1[jm]};
+                if (m_four(*this, phis, c, sn, h, at)) continue;
+            }
+            Emit(t, d.phi, c, sn, h, j, cosB, sinB, &lens0[j], &lens1[j]);
             if (pair) Emit(t, Wrap(kPi - d.phi), -c, sn, h, jm, cosB, sinB, &lens0[jm], &lens1[jm]);
             if (mirror0 == nullptr) continue;
             // beta turned to pi - beta: the azimuth's sine and the azimuth negated.
@@ -299,6 +347,84 @@ class DualUprightRows {
         }
     }
 
+    // Entries of four directions that share theta and the azimuth's cosine
+    // and sine up to sign: (+c, +s), (-c, +s), (+c, -s), (-c, -s) with the
+    // azimuths phi[0..3], written to at[2k] (first lens) and at[2k + 1].
+    // The same arithmetic as Emit, so the same bytes. False, writing nothing,
+    // when an azimuth lies near a profile column boundary or the wrap.
+    using FourFn = bool (*)(const DualUprightRows& rows, const double* phi, double c, double s,
+                            double h, DualEntry* const* at);
+#if defined(__x86_64__) && defined(__GNUC__)
+    __attribute__((target("avx2"))) static bool FourAvx2(const DualUprightRows& rows,
+                                                         const double* phi, double c, double s,
+                                                         double h, DualEntry* const* at) {
+        const DualPhotoGeometry& g = rows.m_g;
+        const __m256d ph = _mm256_loadu_pd(phi);
+        const __m256d kf = _mm256_add_pd(
+            _mm256_mul_pd(_mm256_add_pd(ph, _mm256_set1_pd(kPi)), _mm256_set1_pd(rows.m_perColumn)),
+            _mm256_set1_pd(0.5));
+        // kf is positive and below 2 ho + 1 here, so truncation floors it.
+        const __m128i kt = _mm256_cvttpd_epi32(kf);
+        const __m256d frac = _mm256_sub_pd(kf, _mm256_cvtepi32_pd(kt));
+        const __m256d margin = _mm256_set1_pd(rows.m_margin);
+        const __m256d absPhi = _mm256_andnot_pd(_mm256_set1_pd(-0.0), ph);
+        const __m256d near = _mm256_or_pd(
+            _mm256_or_pd(
+                _mm256_cmp_pd(frac, margin, _CMP_LT_OQ),
+                _mm256_cmp_pd(frac, _mm256_sub_pd(_mm256_set1_pd(1.0), margin), _CMP_GT_OQ)),
+            _mm256_cmp_pd(absPhi, _mm256_set1_pd(kPi - 1e-6), _CMP_GT_OQ));
+        if (_mm256_movemask_pd(near) != 0) return false;
+        const __m128i k = _mm_min_epi32(kt, _mm_set1_epi32(g.wo - 1));
+        const __m256d v = _mm256_cvtps_pd(_mm_i32gather_ps(g.profile.data(), k, 4));
+        const __m256d cosv = _mm256_mul_pd(_mm256_set1_pd(c), _mm256_setr_pd(1, -1, 1, -1));
+        const __m256d sinv = _mm256_mul_pd(_mm256_set1_pd(s), _mm256_setr_pd(1, 1, -1, -1));
+        const __m256d upper = _mm256_set1_pd(rows.m_maxXY);
+        const __m256d hv = _mm256_set1_pd(h);
+        const __m256d k1 = _mm256_mul_pd(_mm256_mul_pd(hv, _mm256_set1_pd(g.kScale1)), v);
+        const __m256d k2 = _mm256_mul_pd(_mm256_mul_pd(hv, _mm256_set1_pd(g.kScale2)), v);
+        const __m256d x0 =
+            LimitAvx2(upper, _mm256_add_pd(_mm256_set1_pd(g.cx1), _mm256_mul_pd(k1, cosv)));
+        const __m256d y0 =
+            LimitAvx2(upper, _mm256_add_pd(_mm256_set1_pd(g.cy1), _mm256_mul_pd(k1, sinv)));
+        const __m256d x1 = _mm256_add_pd(
+            LimitAvx2(upper, _mm256_add_pd(_mm256_set1_pd(g.cx2), _mm256_mul_pd(k2, cosv))),
+            _mm256_set1_pd(g.wo / 2));
+        const __m256d y1 =
+            LimitAvx2(upper, _mm256_add_pd(_mm256_set1_pd(g.cy2), _mm256_mul_pd(k2, sinv)));
+        __m128i lo[2], hi[2];
+        EntriesAvx2(x0, y0, &lo[0], &hi[0]);
+        EntriesAvx2(x1, y1, &lo[1], &hi[1]);
+        alignas(16) uint32_t words[2][2][4];
+        for (int l = 0; l < 2; ++l) {
+            _mm_store_si128(reinterpret_cast<__m128i*>(words[l][0]), lo[l]);
+            _mm_store_si128(reinterpret_cast<__m128i*>(words[l][1]), hi[l]);
+        }
+        for (int lane = 0; lane < 4; ++lane) {
+            for (int l = 0; l < 2; ++l) {
+                const uint32_t pair[2] = {words[l][0][lane], words[l][1][lane]};
+                std::memcpy(at[2 * lane + l], pair, sizeof pair);
+            }
+        }
+        return true;
+    }
+#endif
+
+    static FourFn ChooseFour(bool exact, const DualPhotoGeometry& g) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        const char* plain = std::getenv("ORBIVUE_STITCH_PLAIN");
+        const bool forced = plain != nullptr && plain[0] != '\0' && std::strcmp(plain, "0") != 0;
+        __builtin_cpu_init();
+        if (!exact && g.warp.n == 0 && !forced && g_geometry.load() != kStitchGeometryFastScalar &&
+            __builtin_cpu_supports("avx2")) {
+            return &FourAvx2;
+        }
+#else
+        (void)exact;
+        (void)g;
+#endif
+        return nullptr;
+    }
+
     static double Wrap(double phi) {
         if (phi >= kPi) return phi - 2.0 * kPi;
         if (phi < -kPi) return phi + 2.0 * kPi;
@@ -313,6 +439,7 @@ class DualUprightRows {
     // (in columns) before the exact one is taken: its error, 3e-8 rad, with room.
     double m_margin = 1e-6 + 1e-7 * m_g.ho;
     double m_perColumn = m_g.ho / kPi;
+    FourFn m_four = ChooseFour(m_exact, m_g);  // null: one direction at a time
     std::vector<double> m_cosL, m_sinL;
 };
 

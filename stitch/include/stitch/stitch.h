@@ -35,7 +35,13 @@ int StitchPhotoFrom(platform::ByteSource& input, platform::ByteSink& output, int
 // The lens geometry of the remap: the fast evaluation (within 1e-4 pixel of
 // the exact one, profile columns identical) or the exact reference it is
 // checked against. Process-wide; read when a remap is set up.
-enum StitchGeometry { kStitchGeometryFast = 0, kStitchGeometryExact = 1 };
+// kStitchGeometryFastScalar is the fast evaluation one direction at a time,
+// without the vector lanes that give the same bytes (tests).
+enum StitchGeometry {
+    kStitchGeometryFast = 0,
+    kStitchGeometryExact = 1,
+    kStitchGeometryFastScalar = 2
+};
 void SetStitchGeometry(StitchGeometry geometry);
 
 // Remaps camera frames of one file into equirectangular frames: the tables are
