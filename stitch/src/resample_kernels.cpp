@@ -11,10 +11,7 @@
 namespace {
 
 inline uint8_t Blend(const LumaPlane& s, const DualEntry& e) {
-    const uint8_t* p = s.y + static_cast<ptrdiff_t>(e.y) * static_cast<ptrdiff_t>(s.stride) + e.x;
-    const int top = p[0] * e.wLeft + p[1] * e.wRight;
-    const int bottom = p[s.stride] * e.wLeft + p[s.stride + 1] * e.wRight;
-    return static_cast<uint8_t>((top * e.wUp + bottom * e.wDown + 32768) >> 16);
+    return static_cast<uint8_t>(BlendLuma(s.y, s.stride, e));
 }
 
 #if defined(ORBIVUE_STITCH_AVX2)

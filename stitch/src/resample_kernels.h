@@ -25,6 +25,15 @@ struct LumaPlane {
     int w, h;
 };
 
+// The blend of the 2x2 samples at (e.x, e.y) of a plane with rows `stride`
+// apart; weights sum to 255 each way.
+inline int BlendLuma(const uint8_t* y, size_t stride, const DualEntry& e) {
+    const uint8_t* p = y + static_cast<ptrdiff_t>(e.y) * static_cast<ptrdiff_t>(stride) + e.x;
+    const int top = p[0] * e.wLeft + p[1] * e.wRight;
+    const int bottom = p[stride] * e.wLeft + p[stride + 1] * e.wRight;
+    return (top * e.wUp + bottom * e.wDown + 32768) >> 16;
+}
+
 // out[k] = the blend through e[k] for k < n.
 using LumaRunFn = void (*)(const LumaPlane& src, const DualEntry* e, int n, uint8_t* out);
 

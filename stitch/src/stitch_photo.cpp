@@ -91,10 +91,7 @@ void ClearRow(Planes* out, int i) {
 
 // Bilinear luma through a dual-lens entry (weights sum to 255 each way).
 inline int DualLuma(const Planes& s, const DualEntry& e) {
-    const uint8_t* p = s.y + static_cast<size_t>(e.y) * s.ys + e.x;
-    const int top = p[0] * e.wLeft + p[1] * e.wRight;
-    const int bottom = p[s.ys] * e.wLeft + p[s.ys + 1] * e.wRight;
-    return (top * e.wUp + bottom * e.wDown + 32768) >> 16;
+    return BlendLuma(s.y, s.ys, e);
 }
 
 // --- Dual lens ------------------------------------------------------------------
